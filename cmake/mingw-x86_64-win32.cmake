@@ -1,0 +1,3 @@
+set(FLASH_MINGW_ARCH x86_64)
+set(FLASH_THREAD_MODEL win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+// Control ids of the main dialog that the flash operations and the dialog's
+// own handlers switch on and off.
+enum ControlId : int {
+    DeviceBoxId = 1000,
+    ProgressBarId = 1001,
+    PathFieldId = 1002,
+    StatusLineId = 1004,
+    SaveButtonId = 1009,
+    UpgradeButtonId = 1010,
+    ExitButtonId = 1011,
+    BrowseButtonId = 1014,
+};
+
+enum class MessageButtons { Ok, OkCancel, YesNo };
+
+// Answers of a message box; the values are the platform's IDOK, IDCANCEL,
+// IDYES and IDNO.
+enum MessageAnswer : int {
+    AnswerOk = 1,
+    AnswerCancel = 2,
+    AnswerYes = 6,
+    AnswerNo = 7,
+};
+
+// How the flash operations talk to the user. Every call acts at once, on the
+// calling thread.
+class OperatorFeedback {
+public:
+    virtual ~OperatorFeedback() = default;
+
+    // Replaces the whole text of the status line.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // Shows position (0..100) on the progress bar and remembers it as the
+    // last position shown.
+    virtual void SetProgress(int position) = 0;
+    // Enables or disables one of the dialog's controls.
+    virtual void EnableControl(int controlId, bool enabled) = 0;
+    // Modal message box without an owner window; caption null shows the
+    // platform's default caption. Returns the button pressed.
+    virtual int ShowMessageBox(const std::string& text, const char* caption,
+                               MessageButtons buttons) = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "device/DeviceAccess.h"
+#include "flash/OperatorFeedback.h"
+#include "payload/FirmwarePayload.h"
+
+// Unit of every flash transfer, and consecutive failed attempts on one chunk
+// that end a flash loop.
+constexpr uint32_t ChunkSize = 0x4000;
+constexpr int ChunkRetryLimit = 5;
+// Pause after the commit before the bar shows 100, in milliseconds.
+constexpr unsigned CommitDelay = 200;
+
+// Blocks the calling thread for the given milliseconds. The program passes
+// the platform's pause; tests pass one that only records the call.
+using PauseFunction = std::function<void(unsigned milliseconds)>;
+
+// Writes the payload image into the selected drive's flash chunk by chunk,
+// verifies each chunk by reading it back, and commits the new microcode.
+// Returns true only when every chunk was verified and the commit was issued.
+// Every outcome is reported through feedback; the device is closed and the
+// buffers are released before it returns.
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
+                     const FirmwarePayload& payload, OperatorFeedback& feedback,
+                     const PauseFunction& pause);
