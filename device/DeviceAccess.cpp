@@ -8,7 +8,6 @@ DeviceRecord ZeroDeviceRecord() {
     return record;
 }
 
-DeviceAccess::DeviceAccess()
-    : Initialized(0), AdapterCount(0), CurrentDevice(ZeroDeviceRecord()) {}
+DeviceAccess::DeviceAccess() : Initialized(0), AdapterCount(0), CurrentDevice(ZeroDeviceRecord()) {}
 
 DeviceAccess::~DeviceAccess() = default;

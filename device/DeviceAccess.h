@@ -10,7 +10,7 @@
 // none produces text: the caller chooses the words. The virtual operations
 // stand in their fixed slot order.
 class DeviceAccess {
-public:
+  public:
     DeviceAccess();
     virtual ~DeviceAccess();
 
@@ -50,5 +50,9 @@ public:
 
 // Flash data is addressed by one 32-bit byte position: the 64 KB bank goes in
 // the buffer id, the rest in the offset.
-inline uint8_t BufferIdOf(uint32_t position) { return static_cast<uint8_t>(position >> 16); }
-inline uint16_t BufferOffsetOf(uint32_t position) { return static_cast<uint16_t>(position); }
+inline uint8_t BufferIdOf(uint32_t position) {
+    return static_cast<uint8_t>(position >> 16);
+}
+inline uint16_t BufferOffsetOf(uint32_t position) {
+    return static_cast<uint16_t>(position);
+}

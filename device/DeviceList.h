@@ -7,7 +7,7 @@
 // The drives found at start-up, in discovery order; a record's index is its
 // position. Filled once by the back-end's enumeration, never reordered.
 class DeviceList {
-public:
+  public:
     void Append(const DeviceRecord& record) { records_.push_back(record); }
     int Count() const { return static_cast<int>(records_.size()); }
 
@@ -17,6 +17,6 @@ public:
         return &records_[static_cast<size_t>(index)];
     }
 
-private:
+  private:
     std::vector<DeviceRecord> records_;
 };

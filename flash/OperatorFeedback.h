@@ -29,7 +29,7 @@ enum MessageAnswer : int {
 // How the flash operations talk to the user. Every call acts at once, on the
 // calling thread.
 class OperatorFeedback {
-public:
+  public:
     virtual ~OperatorFeedback() = default;
 
     // Replaces the whole text of the status line.

@@ -10,7 +10,9 @@ uint16_t ImageChecksum(const uint8_t* start, size_t length) {
     return sum;
 }
 
-FirmwarePayload FirmwarePayload::Program() { return FirmwarePayload(FirmwarePayloadBlock); }
+FirmwarePayload FirmwarePayload::Program() {
+    return FirmwarePayload(FirmwarePayloadBlock);
+}
 
 bool FirmwarePayload::IsPlaceholder() const {
     return std::memcmp(block_, PlaceholderText, PlaceholderLength) == 0;
@@ -18,7 +20,9 @@ bool FirmwarePayload::IsPlaceholder() const {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -10,7 +10,7 @@ uint16_t ImageChecksum(const uint8_t* start, size_t length);
 
 // Read-only view of a payload block (PayloadBlockSize bytes).
 class FirmwarePayload {
-public:
+  public:
     explicit FirmwarePayload(const uint8_t* block) : block_(block) {}
 
     // The block the program carries.
@@ -25,6 +25,6 @@ public:
     // The model digit minus '0', modulo 256.
     uint8_t ModelId() const;
 
-private:
+  private:
     const uint8_t* block_;
 };

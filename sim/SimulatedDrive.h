@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/DriveCommands.h"
+
 // A simulated ATAPI DVD-ROM drive that executes the packet commands the
 // program sends: INQUIRY, TEST UNIT READY, READ BUFFER mode 1 (control byte
 // 0: the identification block; control byte 1: the flash contents) and mode
@@ -12,8 +14,6 @@
 // save) and mode 4 (commit). It carries no platform code: the ASPI and
 // pass-through carriers hand it the CDB and the data buffer they took from a
 // request block.
-
-enum class DataDirection { None, In, Out };
 
 // What became of one command.
 enum class SimOutcome {
@@ -50,13 +50,13 @@ struct SimLogEntry {
 };
 
 class SimulatedDrive {
-public:
+  public:
     explicit SimulatedDrive(SimDriveIdentity identity = {});
 
     // Runs one command. data points at dataLength bytes: filled by In
     // commands, read by Out commands; null when dataLength is 0.
-    SimOutcome Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction,
-                       uint8_t* data, uint32_t dataLength);
+    SimOutcome Execute(const uint8_t* cdb, size_t cdbLength, DataDirection direction, uint8_t* data,
+                       uint32_t dataLength);
 
     const SimDriveIdentity& Identity() const { return identity_; }
     // The flash contents (size from the identification, or set here).
@@ -79,7 +79,7 @@ public:
     // length 0x4000: good").
     std::string LogText() const;
 
-private:
+  private:
     SimDriveIdentity identity_;
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> downloadBuffer_;

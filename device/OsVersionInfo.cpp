@@ -1,0 +1,5 @@
+#include "device/OsVersionInfo.h"
+
+#ifdef _WIN32
+OSVERSIONINFOA OsVersionInfo;
+#endif
