@@ -35,6 +35,8 @@
 //   screenshot NAME [T]            ask the runner for a screenshot: creates
 //                                  %E2E_SHOT_DIR%\NAME.request and waits until
 //                                  the runner has removed it
+//   must-fail MESSAGE "COMMAND"    the command must fail with a message holding
+//                                  MESSAGE (the driver's test of itself)
 //   sleep MS
 //   echo TEXT
 
@@ -324,15 +326,15 @@ class Driver {
             std::wstringstream list(words[2]);
             std::wstring item;
             while (std::getline(list, item, L',')) want.push_back(Number(item));
-            std::string have;
+            std::vector<long> have;
             for (int id = IDOK; id <= IDCONTINUE; ++id) {
                 HWND button = GetDlgItem(box, id);
-                bool present = button && IsWindowVisible(button);
-                bool wanted = false;
-                for (long w : want) wanted = wanted || w == id;
-                if (present) have += (have.empty() ? "" : ",") + std::to_string(id);
-                if (present != wanted)
-                    Fail("message box buttons are " + have + "..., expected " + Narrow(words[2]));
+                if (button && IsWindowVisible(button)) have.push_back(id);
+            }
+            if (have != want) {
+                std::string shown;
+                for (long id : have) shown += (shown.empty() ? "" : ",") + std::to_string(id);
+                Fail("message box buttons are " + shown + ", expected " + Narrow(words[2]));
             }
         } else if (name == L"answer-box") {
             Need(words, 3, 4);
@@ -379,6 +381,17 @@ class Driver {
         } else if (name == L"sleep") {
             Need(words, 2, 2);
             Sleep(static_cast<DWORD>(Number(words[1])));
+        } else if (name == L"must-fail") {
+            Need(words, 3, 3);
+            Words inner = Split(words[2]);
+            if (inner.empty()) throw UsageError{"must-fail needs a command"};
+            try {
+                Run(inner);
+            } catch (const Failure& failure) {
+                if (failure.message.find(Narrow(words[1])) != std::string::npos) return;
+                Fail("\"" + Narrow(words[2]) + "\" failed otherwise: " + failure.message);
+            }
+            Fail("\"" + Narrow(words[2]) + "\" did not fail");
         } else if (name == L"echo") {
             std::string line;
             for (size_t i = 1; i < words.size(); ++i) line += (i > 1 ? " " : "") + Narrow(words[i]);
