@@ -517,10 +517,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     const wchar_t* shotDir = _wgetenv(L"E2E_SHOT_DIR");
     Driver driver(shotDir ? shotDir : L"");
+    const DWORD started = GetTickCount();
     for (const std::wstring& line : lines) {
         Words words = Split(line);
         if (words.empty() || words[0][0] == L'#') continue;
-        std::printf("ui-driver: %s\n", Narrow(line).c_str());
+        std::printf("ui-driver: %5.1f s %s\n", (GetTickCount() - started) / 1000.0,
+                    Narrow(line).c_str());
         try {
             driver.Run(words);
         } catch (const Failure& failure) {
