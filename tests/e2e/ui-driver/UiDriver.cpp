@@ -56,7 +56,11 @@ using Words = std::vector<std::wstring>;
 
 constexpr double DefaultTimeout = 10.0;
 constexpr DWORD PollMs = 100;
-constexpr UINT SendTimeoutMs = 500;
+// How long one message to the program may take: short while polling (a busy
+// program is asked again), long for a single read or action (a loaded
+// machine can keep a program from answering for seconds).
+constexpr UINT PollSendMs = 500;
+constexpr UINT SendTimeoutMs = 20000;
 
 std::string Narrow(const std::wstring& text) {
     if (text.empty()) return {};
@@ -168,16 +172,14 @@ std::wstring ClassOf(HWND window) {
 
 // The text of a window of any process. WM_GETTEXT is marshalled across
 // processes; the timeout keeps a busy program from blocking the driver.
-bool ReadText(HWND window, std::wstring& text) {
+bool ReadText(HWND window, std::wstring& text, UINT timeoutMs = SendTimeoutMs) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
-                             &length))
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, timeoutMs, &length))
         return false;
     std::vector<wchar_t> buffer(length + 2);
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(),
-                             reinterpret_cast<LPARAM>(&buffer[0]), SMTO_ABORTIFHUNG, SendTimeoutMs,
-                             &copied))
+                             reinterpret_cast<LPARAM>(&buffer[0]), SMTO_NORMAL, timeoutMs, &copied))
         return false;
     text.assign(&buffer[0], copied);
     return true;
@@ -249,7 +251,7 @@ class Driver {
             HWND control = Control(words[1]);
             bool answered = false;
             for (;;) {
-                if (ReadText(control, have)) {
+                if (ReadText(control, have, PollSendMs)) {
                     answered = true;
                     if (have == want) return;
                 }
@@ -363,8 +365,8 @@ class Driver {
                 if (!field) Fail("the file dialog has no file-name field 1148");
                 DWORD_PTR ignored;
                 if (!SendMessageTimeoutW(field, WM_SETTEXT, 0,
-                                         reinterpret_cast<LPARAM>(words[1].c_str()),
-                                         SMTO_ABORTIFHUNG, 5000, &ignored))
+                                         reinterpret_cast<LPARAM>(words[1].c_str()), SMTO_NORMAL,
+                                         SendTimeoutMs, &ignored))
                     Fail("the file dialog's name field takes no text");
             }
             int id = answer ? IDOK : IDCANCEL;
@@ -444,7 +446,8 @@ class Driver {
 
     static LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result))
+        if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, SendTimeoutMs,
+                                 &result))
             Fail("the program does not answer");
         return static_cast<LRESULT>(result);
     }
