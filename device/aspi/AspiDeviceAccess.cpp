@@ -1,5 +1,6 @@
 #include "device/aspi/AspiDeviceAccess.h"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -51,6 +52,8 @@ bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t direct
         status = ReadRequestStatus(block);
     }
     if (status != SS_COMP) return false;
+    // What the library wrote before the status is read only after it.
+    std::atomic_thread_fence(std::memory_order_acquire);
     if (answer != nullptr) std::memcpy(answer, pending->answer, AnswerLength);
     return true;
 }
