@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "device/aspi/AspiDeviceAccess.h"
+#include "flash/UpgradeFirmware.h"
+#include "tests/unit/aspi/TestPayload.h"
 
 namespace {
 
@@ -48,6 +50,17 @@ bool LibraryUnloaded() {
     }
     return false;
 }
+
+class StatusLine : public OperatorFeedback {
+  public:
+    void SetStatusText(const std::string& text) override { status = text; }
+    void SetProgress(int) override {}
+    void EnableControl(int, bool) override {}
+    int ShowMessageBox(const std::string&, const char*, MessageButtons) override {
+        return AnswerOk;
+    }
+    std::string status;
+};
 
 class AspiWineTest : public ::testing::Test {
   protected:
@@ -106,24 +119,13 @@ TEST_F(AspiWineTest, EnumeratesAndUpgradesThroughTheLoadedLibrary) {
     EXPECT_STREQ(record.Product, "WINE DRIVE      ");
     EXPECT_EQ(record.FlashSize, 0x20000u);
 
-    ASSERT_EQ(backend->OpenDevice(record), 1);
-    std::vector<uint8_t> image(0x20000);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + (i >> 14));
-    std::vector<uint8_t> readBack(0x4000);
-    for (uint32_t position = 0; position < image.size(); position += 0x4000) {
-        int attempts = 0;
-        bool verified = false;
-        while (!verified && attempts++ < 5) {
-            verified = backend->WriteBufferSave(&image[position], BufferIdOf(position),
-                                                BufferOffsetOf(position), 0x4000) &&
-                       backend->ReadBufferData(readBack.data(), BufferIdOf(position),
-                                               BufferOffsetOf(position), 0x4000) &&
-                       std::equal(readBack.begin(), readBack.end(), image.begin() + position);
-        }
-        ASSERT_TRUE(verified) << position;
-        EXPECT_EQ(attempts, position == 0x8000 ? 3 : 1);
-    }
-    EXPECT_EQ(backend->CommitMicrocode(), 1);
+    const std::vector<uint8_t> block = MakePayloadBlock();
+    const FirmwarePayload payload(block.data());
+    const std::vector<uint8_t> image(payload.Image(), payload.Image() + ImageSize);
+    StatusLine feedback;
+    ASSERT_TRUE(
+        UpgradeFirmware(record, *backend, payload, feedback, [](unsigned ms) { Sleep(ms); }));
+    EXPECT_EQ(feedback.status, "Upgrade Firmware Successful!!");
     EXPECT_TRUE(ReadFile(flash) == image);  // saved at the commit
 
     std::remove(flash.c_str());
@@ -131,7 +133,9 @@ TEST_F(AspiWineTest, EnumeratesAndUpgradesThroughTheLoadedLibrary) {
     ASSERT_TRUE(LibraryUnloaded());
     EXPECT_TRUE(ReadFile(flash) == image);  // and again as the library leaves
     std::vector<uint8_t> logText = ReadFile(log);
-    EXPECT_THAT(std::string(logText.begin(), logText.end()), HasSubstr("adapter 1 target 2:"));
+    const std::string text(logText.begin(), logText.end());
+    EXPECT_THAT(text, HasSubstr("adapter 1 target 2:"));
+    EXPECT_THAT(text, HasSubstr("injected write failure"));
 }
 
 TEST_F(AspiWineTest, WithoutASetUpTheLibraryReportsNoAdapters) {
