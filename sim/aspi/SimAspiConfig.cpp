@@ -48,6 +48,10 @@ bool ParseFault(const std::string& text, SimFault& fault) {
         fault.kind = SimFault::FailFlashRead;
     else
         return false;
+    if (std::string(times) == "always") {
+        fault.times = -1;
+        return ParseInto(position, 0xFFFFFFFFul, fault.position);
+    }
     return ParseInto(position, 0xFFFFFFFFul, fault.position) &&
            ParseInto(times, 0x7FFFFFFFul, fault.times);
 }

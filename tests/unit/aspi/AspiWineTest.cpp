@@ -91,23 +91,34 @@ class AspiWineTest : public ::testing::Test {
 };
 
 TEST_F(AspiWineTest, EnumeratesAndUpgradesThroughTheLoadedLibrary) {
-    UseConfig("log = " + log +
-              "\n"
-              "[adapter]\n"
-              "status = 0x81\n"
-              "[drive]\n"
-              "target = 0\n"  // behind an invalid adapter: never found
-              "[adapter]\n"
-              "targets = 3\n"
-              "[drive]\n"
-              "target = 2\n"
-              "product = WINE DRIVE\n"
-              "flash-fill = 0xFF\n"
-              "delay-ms = 2\n"  // completions arrive from a thread of the library
-              "fault = write 0x8000 2\n"
-              "save-flash = " +
-              flash + "\n");
+    // The set-up file and the log named by Unix paths: Wine opens them as
+    // such even while the current drive is not Z:.
+    const std::string unixName = "/tmp/aspi_wine_test_" + std::to_string(GetCurrentProcessId());
+    config = "Z:" + unixName + ".cfg";
+    log = "Z:" + unixName + ".log";
+    char previous[MAX_PATH];
+    ASSERT_NE(GetCurrentDirectoryA(sizeof previous, previous), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    ASSERT_TRUE(
+        WriteFile(config, "log = " + unixName + ".log" +
+                              "\n"
+                              "[adapter]\n"
+                              "status = 0x81\n"
+                              "[drive]\n"
+                              "target = 0\n"  // behind an invalid adapter: never found
+                              "[adapter]\n"
+                              "targets = 3\n"
+                              "[drive]\n"
+                              "target = 2\n"
+                              "product = WINE DRIVE\n"
+                              "flash-fill = 0xFF\n"
+                              "delay-ms = 2\n"  // completions arrive from a thread of the library
+                              "fault = write 0x8000 2\n"
+                              "save-flash = " +
+                              flash + "\n"));
+    ASSERT_TRUE(SetEnvironmentVariableA("FLASH_SIM_CONFIG", (unixName + ".cfg").c_str()));
     auto backend = Open();
+    SetCurrentDirectoryA(previous);
     ASSERT_EQ(backend->Initialized, 1);
     EXPECT_EQ(backend->AdapterCount, 2u);
     DeviceList list;

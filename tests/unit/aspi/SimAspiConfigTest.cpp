@@ -42,7 +42,8 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
         "commit-fails = yes\n"
         "vanished = no\n"
         "fault = write 0x4000 2\n"
-        "fault = corrupt 0x1C000 5\n";
+        "fault = corrupt 0x1C000 5\n"
+        "fault = flashread 0x10000 always\n";
     SimAspiSetup setup;
     std::string error;
     ASSERT_TRUE(ParseSimAspiSetup(text, setup, error)) << error;
@@ -70,12 +71,14 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
     EXPECT_EQ(drive.delayMs, 20u);
     EXPECT_TRUE(drive.commitFails);
     EXPECT_FALSE(drive.vanished);
-    ASSERT_EQ(drive.faults.size(), 2u);
+    ASSERT_EQ(drive.faults.size(), 3u);
     EXPECT_EQ(drive.faults[0].kind, SimFault::FailWrite);
     EXPECT_EQ(drive.faults[0].position, 0x4000u);
     EXPECT_EQ(drive.faults[0].times, 2);
     EXPECT_EQ(drive.faults[1].kind, SimFault::CorruptReadBack);
     EXPECT_EQ(drive.faults[1].position, 0x1C000u);
+    EXPECT_EQ(drive.faults[2].kind, SimFault::FailFlashRead);
+    EXPECT_EQ(drive.faults[2].times, -1);
 }
 
 TEST(SimAspiConfigTest, RejectsMistakesNamingTheLine) {
