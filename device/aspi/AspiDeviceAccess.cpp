@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "device/EnumerationProbe.h"
@@ -31,7 +32,8 @@ AspiDeviceAccess::~AspiDeviceAccess() {
 bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t directionFlag,
                                uint32_t dataLength, uint8_t* data, uint8_t* answer) {
     if (!loaded_) return false;
-    auto pending = std::make_unique<PendingCommand>();
+    std::unique_ptr<PendingCommand> pending(new (std::nothrow) PendingCommand);
+    if (!pending) return false;
     std::memset(pending->answer, 0, sizeof pending->answer);
     if (data == nullptr && dataLength != 0) {
         if (dataLength > AnswerLength) return false;
@@ -45,8 +47,13 @@ bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t direct
     uint8_t status = ReadRequestStatus(block);
     while (status == SS_PENDING) {
         if (static_cast<uint32_t>(clock_() - start) >= AspiCompletionLimitMs) {
-            // Still owned by the library as far as anyone knows.
-            parked_.push_back(std::move(pending));
+            // Still owned by the library as far as anyone knows: kept until
+            // it is unloaded, or lost for good when even that fails.
+            try {
+                parked_.push_back(std::move(pending));
+            } catch (...) {
+                static_cast<void>(pending.release());
+            }
             return false;
         }
         status = ReadRequestStatus(block);
