@@ -18,7 +18,9 @@ using AspiClock = std::function<uint32_t()>;
 
 // DeviceAccess over the ASPI for Win32 library (Windows 95/98): drives are
 // addressed by host adapter, target and LUN 0; every command is one execute
-// request whose status byte is polled until the library ends it.
+// request whose status byte is polled until the library ends it. The
+// program builds it as
+//   new AspiDeviceAccess(CreateWin32AspiLibrary(), Win32Milliseconds)
 class AspiDeviceAccess : public DeviceAccess {
   public:
     // Loads the library and asks for its support information; Initialized
