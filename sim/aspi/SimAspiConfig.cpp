@@ -85,7 +85,7 @@ bool ApplyDriveKey(const std::string& key, const std::string& value, SimDriveSet
     if (key == "major") return ParseInto(value, 0xFFFF, id.versionMajor);
     if (key == "minor") return ParseInto(value, 0xFFFF, id.versionMinor);
     if (key == "flash-kb") return ParseInto(value, 0xFFFF, id.flashSizeKb);
-    if (key == "flash-fill") return ParseInto(value, 0xFF, drive.flashFill);
+    if (key == "flash-fill") return ParseInto(value, 0xFF, id.flashFill);
     if (key == "flash-file") return SetText(drive.flashFile, value, value.size()) && !value.empty();
     if (key == "save-flash") return SetText(drive.saveFile, value, value.size()) && !value.empty();
     if (key == "delay-ms") return ParseInto(value, 600000, drive.delayMs);
@@ -175,8 +175,6 @@ SimAspiRig::SimAspiRig(const SimAspiSetup& setup) : setup_(setup) {
             drive->SetCommitFails(driveSetup.commitFails);
             drive->SetVanished(driveSetup.vanished);
             drive->SetCompletionDelayMs(driveSetup.delayMs);
-            if (driveSetup.flashFill >= 0)
-                std::memset(drive->Flash().data(), driveSetup.flashFill, drive->Flash().size());
             host_.AttachDrive(number, driveSetup.target, *drive);
             drives_.push_back(Placed{std::move(drive), driveSetup, number, 0});
         }

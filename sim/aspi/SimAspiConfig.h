@@ -19,7 +19,6 @@ struct SimDriveSetup {
     bool commitFails = false;
     bool vanished = false;
     unsigned delayMs = 0;
-    int flashFill = -1;     // byte the flash starts filled with; -1: the drive's own
     std::string flashFile;  // initial flash contents, read at start
     std::string saveFile;   // flash saved here after every commit and at the end
     int line = 0;           // where the drive was declared

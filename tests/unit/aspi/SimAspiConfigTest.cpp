@@ -35,7 +35,7 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
         "major = 3\n"
         "minor = 12\n"
         "flash-kb = 0x200\n"
-        "flash-fill = 0xFF\n"
+        "flash-fill = 0x5A\n"
         "flash-file = in.bin\n"
         "save-flash = out.bin\n"
         "delay-ms = 20\n"
@@ -65,7 +65,7 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
     EXPECT_EQ(drive.identity.versionMajor, 3);
     EXPECT_EQ(drive.identity.versionMinor, 12);
     EXPECT_EQ(drive.identity.flashSizeKb, 0x200);
-    EXPECT_EQ(drive.flashFill, 0xFF);
+    EXPECT_EQ(drive.identity.flashFill, 0x5A);
     EXPECT_EQ(drive.flashFile, "in.bin");
     EXPECT_EQ(drive.saveFile, "out.bin");
     EXPECT_EQ(drive.delayMs, 20u);
