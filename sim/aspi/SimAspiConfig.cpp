@@ -131,7 +131,6 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
         if (line == "[drive]") {
             if (setup.adapters.empty()) return fail("a drive needs an adapter before it");
             setup.adapters.back().drives.push_back(SimDriveSetup());
-            setup.adapters.back().drives.back().line = lineNumber;
             section = Drive;
             continue;
         }

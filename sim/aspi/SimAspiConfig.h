@@ -21,7 +21,6 @@ struct SimDriveSetup {
     unsigned delayMs = 0;
     std::string flashFile;  // initial flash contents, read at start
     std::string saveFile;   // flash saved here after every commit and at the end
-    int line = 0;           // where the drive was declared
 };
 
 struct SimAdapterSetup {
