@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,10 @@ struct RegistryCase {
     uint32_t adapterCount;
 };
 
+void PrintTo(const RegistryCase& c, std::ostream* os) {
+    *os << "registry " << static_cast<int>(c.registry) << " subkeys " << c.subkeys;
+}
+
 class PassThroughConstruction : public PassThroughTest,
                                 public testing::WithParamInterface<RegistryCase> {};
 
@@ -101,6 +106,10 @@ struct VersionCase {
     uint32_t access;
     uint32_t shareMode;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << "major version " << c.majorVersion;
+}
 
 class PassThroughAccessMode : public PassThroughTest,
                               public testing::WithParamInterface<VersionCase> {};
@@ -216,6 +225,10 @@ struct ProbeCase {
     bool listed;
 };
 
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PassThroughProbe : public PassThroughTest, public testing::WithParamInterface<ProbeCase> {};
 
 TEST_P(PassThroughProbe, ListsOnlyWhatPassesBothProbes) {
@@ -281,6 +294,10 @@ struct CarriageCase {
     const char* cdb;
     bool namesBuffer;  // a direct request pointing at the caller's buffer
 };
+
+void PrintTo(const CarriageCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PassThroughCarriage : public PassThroughTest,
                             public testing::WithParamInterface<CarriageCase> {};

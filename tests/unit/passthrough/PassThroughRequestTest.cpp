@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <vector>
 
 #include "device/ByteOrder.h"
@@ -26,6 +27,10 @@ struct BufferedCase {
     std::function<BufferedRequest()> make;
     const char* header;
 };
+
+void PrintTo(const BufferedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BufferedLayout : public testing::TestWithParam<BufferedCase> {};
 
