@@ -4,6 +4,7 @@
 
 #include "device/ByteOrder.h"
 #include "device/DriveCommands.h"
+#include "device/EnumerationProbe.h"
 
 namespace {
 
@@ -55,14 +56,10 @@ bool PassThroughDeviceAccess::OpenLetter(char letter) {
 void PassThroughDeviceAccess::EnumerateDevices(DeviceList& list) {
     for (char letter = FirstDriveLetter; letter <= LastDriveLetter; ++letter) {
         if (!OpenLetter(letter)) continue;
-        if (InquireDevice()) {
-            TestUnitReady();
-            TestUnitReady();
-            if (IdentifyController()) {
-                CurrentDevice.DriveLetter = letter;
-                list.Append(CurrentDevice);
-            }
-        }
+        // The letter goes into the scratch record first, so that the copy the
+        // probe appends names the drive.
+        CurrentDevice.DriveLetter = letter;
+        ProbeAddress(*this, list);
         device_.Close();
     }
     CurrentDevice = ZeroDeviceRecord();
