@@ -1,7 +1,6 @@
 #include "flash/UpgradeFirmware.h"
 
 #include <cstring>
-#include <new>
 
 #include "flash/DeviceSession.h"
 #include "flash/FormatText.h"
@@ -27,10 +26,6 @@ std::string FieldText(const char* field, size_t size) {
 }
 
 }  // namespace
-
-FlashBuffer AllocateFlashBuffer(size_t size) {
-    return FlashBuffer(new (std::nothrow) uint8_t[size]);
-}
 
 std::string OpenDeviceFailedText(const DeviceRecord& record) {
     return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),

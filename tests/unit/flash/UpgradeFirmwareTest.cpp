@@ -79,6 +79,7 @@ TEST_P(UpgradeEndTest, LeavesStatusButtonsAndDeviceAsTheTableSays) {
     EXPECT_EQ(run.drive.closeCount, c.closes);
     EXPECT_EQ(run.Writes() > 0, c.anythingWritten);
     EXPECT_EQ(CountOf(run.journal, "commit"), c.result ? 1u : 0u);
+    EXPECT_EQ(LiveFlashBuffers(), 0);
 }
 
 std::vector<EndCase> Ends() {
@@ -194,9 +195,13 @@ TEST(UpgradeFirmwareTest, UnfilledPayloadTouchesNeitherDriveNorMemory) {
     EXPECT_TRUE(run.allocator.sizes.empty());
 }
 
-TEST(UpgradeFirmwareTest, BuffersHaveTheFlashSize) {
+TEST(UpgradeFirmwareTest, BuffersHaveTheFlashSizeAndLiveOnlyWhileTheDriveIsOpen) {
     UpgradeRun run;
+    int liveDuringCommit = -1;
+    run.drive.onCommit = [&] { liveDuringCommit = LiveFlashBuffers(); };
     ASSERT_TRUE(run.Run());
+    EXPECT_EQ(liveDuringCommit, 2);
+    EXPECT_EQ(LiveFlashBuffers(), 0);
     EXPECT_EQ(run.allocator.sizes, (std::vector<size_t>{ImageSize, ImageSize}));
 }
 
