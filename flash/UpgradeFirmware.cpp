@@ -4,6 +4,7 @@
 
 #include "flash/DeviceSession.h"
 #include "flash/FormatText.h"
+#include "flash/OperationReport.h"
 
 namespace {
 
@@ -11,7 +12,6 @@ const char UpgradeStartText[] = "Upgrade Firmware...";
 const char UpgradeSuccessText[] = "Upgrade Firmware Successful!!";
 const char NeedCombineText[] = "Need Combine firmware first !!";
 const char FlashSizeMismatchFormat[] = "Flash size not match!! (%X / %X)";
-const char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
 const char ReadMemoryFailedText[] = "Memory (Read) Initialization Failed!!";
 const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 
@@ -19,37 +19,7 @@ const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 // 75, and 100 waits for the commit and its pause.
 constexpr uint64_t LoopProgressScale = 75;
 
-// The inquiry texts keep a terminating zero, but a record is plain bytes:
-// never read past its field.
-std::string FieldText(const char* field, size_t size) {
-    return std::string(field, strnlen(field, size));
-}
-
 }  // namespace
-
-std::string OpenDeviceFailedText(const DeviceRecord& record) {
-    return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
-                      static_cast<unsigned>(record.TargetId),
-                      FieldText(record.Vendor, sizeof record.Vendor).c_str(),
-                      FieldText(record.Product, sizeof record.Product).c_str());
-}
-
-std::string ChunkErrorText(uint32_t chunkOffset) {
-    return FormatText("Error Happen in ID %x OFFSET 0x%04X", (chunkOffset >> 16) & 0xFFu,
-                      chunkOffset & 0xFFFFu);
-}
-
-void DisableOperationButtons(OperatorFeedback& feedback) {
-    feedback.EnableControl(BrowseButtonId, false);
-    feedback.EnableControl(UpgradeButtonId, false);
-    feedback.EnableControl(ExitButtonId, false);
-}
-
-void EnableOperationButtons(OperatorFeedback& feedback) {
-    feedback.EnableControl(BrowseButtonId, true);
-    feedback.EnableControl(UpgradeButtonId, true);
-    feedback.EnableControl(ExitButtonId, true);
-}
 
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
                         OperatorFeedback& feedback, const PauseFunction& pause) {

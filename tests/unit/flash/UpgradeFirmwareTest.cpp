@@ -155,13 +155,6 @@ TEST(UpgradeFirmwareTest, ProgressGrowsWithVerifiedChunksAndReaches100OnlyAfterT
     EXPECT_LT(IndexOf(run.journal, "commit"), IndexOf(run.journal, "progress 100"));
 }
 
-TEST(UpgradeFirmwareTest, FailedAttemptsDoNotMoveTheProgress) {
-    UpgradeRun run;
-    run.drive.failWrite[0x4000] = 3;
-    ASSERT_TRUE(run.Run());
-    EXPECT_EQ(run.feedback.progress, (std::vector<int>{9, 18, 28, 37, 46, 56, 65, 75, 100}));
-}
-
 TEST(UpgradeFirmwareTest, ChecksumMismatchSendsNothingAndNamesComputedSumFirst) {
     UpgradeRun run;
     std::memcpy(run.block.data() + PayloadChecksumOffset, "12AB", 4);
