@@ -1,5 +1,6 @@
 #include "flash/UpgradeFirmware.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "flash/DeviceSession.h"
@@ -33,16 +34,18 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
         }
         const uint8_t bufferId = BufferIdOf(chunkOffset);
         const uint16_t bufferOffset = BufferOffsetOf(chunkOffset);
+        // The image size is a whole number of chunks; any other flash size
+        // would end with a shorter chunk, never past the buffers.
+        const uint16_t length = static_cast<uint16_t>(std::min(ChunkSize, flashSize - chunkOffset));
         // Every failed attempt repeats the whole chunk, the write included.
-        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, ChunkSize) ||
-            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset,
-                                   ChunkSize) ||
-            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, ChunkSize) != 0) {
+        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, length) ||
+            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset, length) ||
+            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, length) != 0) {
             ++failures;
             continue;
         }
         failures = 0;
-        chunkOffset += ChunkSize;
+        chunkOffset += length;
         feedback.SetProgress(
             static_cast<int>(uint64_t{chunkOffset} * LoopProgressScale / flashSize));
     }

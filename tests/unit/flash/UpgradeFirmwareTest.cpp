@@ -279,4 +279,16 @@ TEST(WriteAndVerifyImageTest, ErrorTextShowsTheBankInLowerCaseHex) {
     EXPECT_EQ(feedback.progress.back(), 0xA8000 * 75 / flashSize);
 }
 
+TEST(WriteAndVerifyImageTest, FlashOfPartChunkEndsWithAShorterChunk) {
+    Journal journal;
+    FakeDrive drive(journal, 0x4100);
+    RecordingFeedback feedback(journal);
+    drive.OpenDevice(TestRecord(0x4100));
+    std::vector<uint8_t> image(0x4100, 0x3C), readBack(0x4100);
+    EXPECT_EQ(WriteAndVerifyImage(drive, image.data(), readBack.data(), feedback, nullptr), 1);
+    EXPECT_EQ(CountOf(journal, "write 0 0x4000 0x100"), 1u);
+    EXPECT_EQ(drive.downloaded, image);
+    EXPECT_EQ(feedback.progress, (std::vector<int>{73, 75, 100}));
+}
+
 }  // namespace
