@@ -5,6 +5,7 @@
 
 #include "flash/DeviceSession.h"
 #include "flash/FormatText.h"
+#include "flash/OperationReport.h"
 #include "flash/UpgradeFirmware.h"
 
 namespace {
@@ -15,7 +16,6 @@ const char CantOpenFormat[] = "Cant open the file %s";
 const char CantWriteFormat[] = "Cant write the file %s";
 const char OverwriteFormat[] = "File %s Exist, Overwrite ?";
 const char UserCancelFormat[] = "File %s Exist, User cancel ...";
-const char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
 
 // Closes the output file on every path out of the operation.
 class FileCloser {

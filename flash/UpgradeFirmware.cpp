@@ -1,10 +1,11 @@
 #include "flash/UpgradeFirmware.h"
 
+#include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "flash/DeviceSession.h"
 #include "flash/FormatText.h"
+#include "flash/OperationReport.h"
 
 namespace {
 
@@ -12,7 +13,6 @@ const char UpgradeStartText[] = "Upgrade Firmware...";
 const char UpgradeSuccessText[] = "Upgrade Firmware Successful!!";
 const char NeedCombineText[] = "Need Combine firmware first !!";
 const char FlashSizeMismatchFormat[] = "Flash size not match!! (%X / %X)";
-const char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
 const char ReadMemoryFailedText[] = "Memory (Read) Initialization Failed!!";
 const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 
@@ -20,41 +20,7 @@ const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 // 75, and 100 waits for the commit and its pause.
 constexpr uint64_t LoopProgressScale = 75;
 
-// The inquiry texts keep a terminating zero, but a record is plain bytes:
-// never read past its field.
-std::string FieldText(const char* field, size_t size) {
-    return std::string(field, strnlen(field, size));
-}
-
 }  // namespace
-
-FlashBuffer AllocateFlashBuffer(size_t size) {
-    return FlashBuffer(new (std::nothrow) uint8_t[size]);
-}
-
-std::string OpenDeviceFailedText(const DeviceRecord& record) {
-    return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
-                      static_cast<unsigned>(record.TargetId),
-                      FieldText(record.Vendor, sizeof record.Vendor).c_str(),
-                      FieldText(record.Product, sizeof record.Product).c_str());
-}
-
-std::string ChunkErrorText(uint32_t chunkOffset) {
-    return FormatText("Error Happen in ID %x OFFSET 0x%04X", (chunkOffset >> 16) & 0xFFu,
-                      chunkOffset & 0xFFFFu);
-}
-
-void DisableOperationButtons(OperatorFeedback& feedback) {
-    feedback.EnableControl(BrowseButtonId, false);
-    feedback.EnableControl(UpgradeButtonId, false);
-    feedback.EnableControl(ExitButtonId, false);
-}
-
-void EnableOperationButtons(OperatorFeedback& feedback) {
-    feedback.EnableControl(BrowseButtonId, true);
-    feedback.EnableControl(UpgradeButtonId, true);
-    feedback.EnableControl(ExitButtonId, true);
-}
 
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
                         OperatorFeedback& feedback, const PauseFunction& pause) {
@@ -68,16 +34,18 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
         }
         const uint8_t bufferId = BufferIdOf(chunkOffset);
         const uint16_t bufferOffset = BufferOffsetOf(chunkOffset);
+        // The image size is a whole number of chunks; any other flash size
+        // would end with a shorter chunk, never past the buffers.
+        const uint16_t length = static_cast<uint16_t>(std::min(ChunkSize, flashSize - chunkOffset));
         // Every failed attempt repeats the whole chunk, the write included.
-        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, ChunkSize) ||
-            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset,
-                                   ChunkSize) ||
-            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, ChunkSize) != 0) {
+        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, length) ||
+            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset, length) ||
+            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, length) != 0) {
             ++failures;
             continue;
         }
         failures = 0;
-        chunkOffset += ChunkSize;
+        chunkOffset += length;
         feedback.SetProgress(
             static_cast<int>(uint64_t{chunkOffset} * LoopProgressScale / flashSize));
     }

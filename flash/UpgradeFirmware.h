@@ -40,9 +40,3 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
 // ChunkRetryLimit consecutive failures on one chunk.
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
                         OperatorFeedback& feedback, const PauseFunction& pause);
-
-// Texts shared by the flash operations.
-std::string OpenDeviceFailedText(const DeviceRecord& record);
-std::string ChunkErrorText(uint32_t chunkOffset);
-void EnableOperationButtons(OperatorFeedback& feedback);
-void DisableOperationButtons(OperatorFeedback& feedback);

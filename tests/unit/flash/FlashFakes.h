@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ class FakeDrive : public DeviceAccess {
     uint32_t reportedFlashSize = 0;  // when set, the size OpenDevice reports
     std::map<uint32_t, int> failWrite, failReadBack, corruptReadBack, failFlashRead;
     int openCount = 0, closeCount = 0;
+    std::function<void()> onCommit;
 
     void EnumerateDevices(DeviceList&) override {}
     int InquireDevice() override { return 1; }
@@ -91,6 +93,7 @@ class FakeDrive : public DeviceAccess {
     }
     int CommitMicrocode() override {
         journal_.push_back("commit");
+        if (onCommit) onCommit();
         return commitSucceeds ? 1 : 0;
     }
 

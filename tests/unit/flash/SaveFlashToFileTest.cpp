@@ -162,6 +162,7 @@ TEST_P(SaveFailureTest, EndsCleanlyAndKeepsTheOldFile) {
     EXPECT_TRUE(run.AllEnabled());
     EXPECT_FALSE(run.file.open);
     EXPECT_EQ(run.file.closeCount, c.fileOpened ? 1 : 0);
+    EXPECT_EQ(LiveFlashBuffers(), 0);
     if (!run.file.failTruncate && !run.file.failWrite) {
         EXPECT_EQ(run.file.contents, kOldContents);
     }

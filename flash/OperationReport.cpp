@@ -1,0 +1,39 @@
+#include "flash/OperationReport.h"
+
+#include <cstring>
+
+#include "flash/FormatText.h"
+
+namespace {
+
+// The inquiry texts keep a terminating zero, but a record is plain bytes:
+// never read past its field.
+std::string FieldText(const char* field, size_t size) {
+    return std::string(field, strnlen(field, size));
+}
+
+}  // namespace
+
+std::string OpenDeviceFailedText(const DeviceRecord& record) {
+    return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
+                      static_cast<unsigned>(record.TargetId),
+                      FieldText(record.Vendor, sizeof record.Vendor).c_str(),
+                      FieldText(record.Product, sizeof record.Product).c_str());
+}
+
+std::string ChunkErrorText(uint32_t chunkOffset) {
+    return FormatText("Error Happen in ID %x OFFSET 0x%04X", (chunkOffset >> 16) & 0xFFu,
+                      chunkOffset & 0xFFFFu);
+}
+
+void DisableOperationButtons(OperatorFeedback& feedback) {
+    feedback.EnableControl(BrowseButtonId, false);
+    feedback.EnableControl(UpgradeButtonId, false);
+    feedback.EnableControl(ExitButtonId, false);
+}
+
+void EnableOperationButtons(OperatorFeedback& feedback) {
+    feedback.EnableControl(BrowseButtonId, true);
+    feedback.EnableControl(UpgradeButtonId, true);
+    feedback.EnableControl(ExitButtonId, true);
+}

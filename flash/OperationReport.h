@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "device/DeviceRecord.h"
+#include "flash/OperatorFeedback.h"
+
+// What the Upgrade and Save operations show alike.
+
+constexpr char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
+
+// "Open Device (adapter target)VendorProduct Failed!!"
+std::string OpenDeviceFailedText(const DeviceRecord& record);
+// The chunk that failed too often: its 64 KB bank in lower-case hex and its
+// offset in the bank as four upper-case digits.
+std::string ChunkErrorText(uint32_t chunkOffset);
+// The browse, Upgrade and Exit buttons, in this order.
+void DisableOperationButtons(OperatorFeedback& feedback);
+void EnableOperationButtons(OperatorFeedback& feedback);
