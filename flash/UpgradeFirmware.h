@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "device/DeviceAccess.h"
+#include "flash/FlashBuffer.h"
 #include "flash/OperatorFeedback.h"
 #include "payload/FirmwarePayload.h"
 
@@ -26,3 +27,22 @@ using PauseFunction = std::function<void(unsigned milliseconds)>;
 bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
                      const PauseFunction& pause);
+
+// The same, with the image buffers taken from allocate.
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
+                     const FirmwarePayload& payload, OperatorFeedback& feedback,
+                     const PauseFunction& pause, const BufferAllocator& allocate);
+
+// The chunk loop of the upgrade, for a device that is open: writes each chunk
+// of writeBuffer, reads it back into readBackBuffer at the same offset and
+// compares, up to CurrentDevice.FlashSize; then commits and pauses. Returns 1
+// when every chunk was verified, 0 (with the error in the status line) after
+// ChunkRetryLimit consecutive failures on one chunk.
+int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
+                        OperatorFeedback& feedback, const PauseFunction& pause);
+
+// Texts shared by the flash operations.
+std::string OpenDeviceFailedText(const DeviceRecord& record);
+std::string ChunkErrorText(uint32_t chunkOffset);
+void EnableOperationButtons(OperatorFeedback& feedback);
+void DisableOperationButtons(OperatorFeedback& feedback);

@@ -32,14 +32,23 @@ struct SimDriveIdentity {
     uint16_t versionMajor = 1;
     uint16_t versionMinor = 0;
     uint16_t flashSizeKb = 0x80;  // identification bytes 10..11
+    // The flash holds flashSizeKb * 1024 bytes (DefaultFlashSize(chipCode)
+    // when 0), all of them flashFill at power-on; Flash() can change them.
+    uint8_t flashFill = 0xFF;
 };
 
 // A fault that hits the commands at one flash position K times, then stops.
 struct SimFault {
     enum Kind { FailWrite, FailReadBack, CorruptReadBack, FailFlashRead } kind;
     uint32_t position;  // byte position: buffer id << 16 | offset
-    int times;
+    int times;          // below 0: every time
 };
+// FailWrite: WRITE BUFFER mode 7 refused, nothing stored.
+// FailReadBack: READ BUFFER mode 2 refused.
+// CorruptReadBack: READ BUFFER mode 2 completes, but the byte at position
+//   comes back inverted.
+// FailFlashRead: READ BUFFER mode 1 with control byte 1 refused.
+// A fault hits every such command whose transfer covers its position.
 
 // One command as the drive received it, for the record of a run.
 struct SimLogEntry {
@@ -47,6 +56,7 @@ struct SimLogEntry {
     DataDirection direction;
     uint32_t dataLength;
     SimOutcome outcome;
+    std::string note;  // why the drive refused, or which fault it played
 };
 
 class SimulatedDrive {
@@ -62,13 +72,17 @@ class SimulatedDrive {
     // The flash contents (size from the identification, or set here).
     std::vector<uint8_t>& Flash() { return flash_; }
     const std::vector<uint8_t>& Flash() const { return flash_; }
+    // Where WRITE BUFFER mode 7 puts its data (all 0xFF at power-on); the
+    // commit copies it into the flash.
+    const std::vector<uint8_t>& DownloadBuffer() const { return downloadBuffer_; }
 
     void AddFault(const SimFault& fault) { faults_.push_back(fault); }
     void SetCommitFails(bool fails) { commitFails_ = fails; }
     // A vanished drive answers nothing at all.
     void SetVanished(bool vanished) { vanished_ = vanished; }
-    // Commands complete only after this many milliseconds (the carriers use
-    // it to deliver the completion late, from another thread).
+    // Commands complete only after this many milliseconds. The drive only
+    // keeps the value: the carriers use it to deliver the completion late,
+    // from another thread.
     void SetCompletionDelayMs(unsigned ms) { completionDelayMs_ = ms; }
     unsigned CompletionDelayMs() const { return completionDelayMs_; }
 
@@ -80,6 +94,17 @@ class SimulatedDrive {
     std::string LogText() const;
 
   private:
+    SimOutcome Run(const uint8_t* cdb, size_t cdbLength, DataDirection direction, uint8_t* data,
+                   uint32_t dataLength, std::string& note);
+    SimOutcome Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t dataLength, std::string& note);
+    SimOutcome ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_t dataLength,
+                          std::string& note);
+    SimOutcome WriteBuffer(const uint8_t* cdb, const uint8_t* data, uint32_t dataLength,
+                           std::string& note);
+    // Consumes one hit of the first live fault of kind whose position lies in
+    // [position, position + length); returns it, or null.
+    const SimFault* TakeFault(SimFault::Kind kind, uint32_t position, uint32_t length);
+
     SimDriveIdentity identity_;
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> downloadBuffer_;

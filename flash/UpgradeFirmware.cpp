@@ -1,0 +1,173 @@
+#include "flash/UpgradeFirmware.h"
+
+#include <cstring>
+#include <new>
+
+#include "flash/DeviceSession.h"
+#include "flash/FormatText.h"
+
+namespace {
+
+const char UpgradeStartText[] = "Upgrade Firmware...";
+const char UpgradeSuccessText[] = "Upgrade Firmware Successful!!";
+const char NeedCombineText[] = "Need Combine firmware first !!";
+const char FlashSizeMismatchFormat[] = "Flash size not match!! (%X / %X)";
+const char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
+const char ReadMemoryFailedText[] = "Memory (Read) Initialization Failed!!";
+const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
+
+// Inside the loop the bar never reaches 100: the last verified chunk shows
+// 75, and 100 waits for the commit and its pause.
+constexpr uint64_t LoopProgressScale = 75;
+
+// The inquiry texts keep a terminating zero, but a record is plain bytes:
+// never read past its field.
+std::string FieldText(const char* field, size_t size) {
+    return std::string(field, strnlen(field, size));
+}
+
+}  // namespace
+
+FlashBuffer AllocateFlashBuffer(size_t size) {
+    return FlashBuffer(new (std::nothrow) uint8_t[size]);
+}
+
+std::string OpenDeviceFailedText(const DeviceRecord& record) {
+    return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
+                      static_cast<unsigned>(record.TargetId),
+                      FieldText(record.Vendor, sizeof record.Vendor).c_str(),
+                      FieldText(record.Product, sizeof record.Product).c_str());
+}
+
+std::string ChunkErrorText(uint32_t chunkOffset) {
+    return FormatText("Error Happen in ID %x OFFSET 0x%04X", (chunkOffset >> 16) & 0xFFu,
+                      chunkOffset & 0xFFFFu);
+}
+
+void DisableOperationButtons(OperatorFeedback& feedback) {
+    feedback.EnableControl(BrowseButtonId, false);
+    feedback.EnableControl(UpgradeButtonId, false);
+    feedback.EnableControl(ExitButtonId, false);
+}
+
+void EnableOperationButtons(OperatorFeedback& feedback) {
+    feedback.EnableControl(BrowseButtonId, true);
+    feedback.EnableControl(UpgradeButtonId, true);
+    feedback.EnableControl(ExitButtonId, true);
+}
+
+int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
+                        OperatorFeedback& feedback, const PauseFunction& pause) {
+    const uint32_t flashSize = device.CurrentDevice.FlashSize;
+    uint32_t chunkOffset = 0;
+    int failures = 0;
+    while (chunkOffset < flashSize) {
+        if (failures >= ChunkRetryLimit) {
+            feedback.SetStatusText(ChunkErrorText(chunkOffset));
+            return 0;
+        }
+        const uint8_t bufferId = BufferIdOf(chunkOffset);
+        const uint16_t bufferOffset = BufferOffsetOf(chunkOffset);
+        // Every failed attempt repeats the whole chunk, the write included.
+        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, ChunkSize) ||
+            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset,
+                                   ChunkSize) ||
+            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, ChunkSize) != 0) {
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        chunkOffset += ChunkSize;
+        feedback.SetProgress(
+            static_cast<int>(uint64_t{chunkOffset} * LoopProgressScale / flashSize));
+    }
+    // The drive decides for itself whether the commit took; every chunk is
+    // verified, so the upgrade counts as done either way.
+    device.CommitMicrocode();
+    if (pause) pause(CommitDelay);
+    feedback.SetProgress(100);
+    return 1;
+}
+
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
+                     const FirmwarePayload& payload, OperatorFeedback& feedback,
+                     const PauseFunction& pause) {
+    return UpgradeFirmware(selected, device, payload, feedback, pause, AllocateFlashBuffer);
+}
+
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
+                     const FirmwarePayload& payload, OperatorFeedback& feedback,
+                     const PauseFunction& pause, const BufferAllocator& allocate) {
+    // An unfilled block carries no image: nothing may reach the drive.
+    if (payload.IsPlaceholder()) {
+        feedback.SetStatusText(NeedCombineText);
+        feedback.EnableControl(UpgradeButtonId, false);
+        return false;
+    }
+
+    feedback.SetStatusText(UpgradeStartText);
+    DisableOperationButtons(feedback);
+
+    DeviceSession session(device);
+    if (!session.Open(selected)) {
+        feedback.SetStatusText(OpenDeviceFailedText(selected));
+        EnableOperationButtons(feedback);
+        return false;
+    }
+
+    const uint32_t flashSize = device.CurrentDevice.FlashSize;
+    if (flashSize != ImageSize) {
+        feedback.SetStatusText(FormatText(FlashSizeMismatchFormat, static_cast<unsigned>(flashSize),
+                                          static_cast<unsigned>(ImageSize)));
+        session.Close();
+        EnableOperationButtons(feedback);
+        return false;
+    }
+
+    FlashBuffer writeBuffer = allocate(flashSize);
+    if (!writeBuffer) {
+        feedback.SetStatusText(WriteMemoryFailedText);
+        session.Close();
+        EnableOperationButtons(feedback);
+        return false;
+    }
+    std::memset(writeBuffer.get(), 0, flashSize);
+    FlashBuffer readBackBuffer = allocate(flashSize);
+    if (!readBackBuffer) {
+        writeBuffer.reset();
+        feedback.SetStatusText(ReadMemoryFailedText);
+        session.Close();
+        EnableOperationButtons(feedback);
+        return false;
+    }
+
+    // From here on the Upgrade button stays enabled, whatever the outcome.
+    feedback.EnableControl(UpgradeButtonId, true);
+
+    std::memcpy(writeBuffer.get(), payload.Image(), flashSize);
+    const uint16_t computed = ImageChecksum(writeBuffer.get(), flashSize);
+    const uint16_t stored = payload.StoredChecksum();
+    if (computed != stored) {
+        session.Close();
+        writeBuffer.reset();
+        readBackBuffer.reset();
+        feedback.SetStatusText(FormatText(ChecksumMismatchFormat, static_cast<unsigned>(computed),
+                                          static_cast<unsigned>(stored)));
+        feedback.EnableControl(ExitButtonId, true);
+        return false;
+    }
+
+    const int written =
+        WriteAndVerifyImage(device, writeBuffer.get(), readBackBuffer.get(), feedback, pause);
+    session.Close();
+    writeBuffer.reset();
+    readBackBuffer.reset();
+
+    if (written) {
+        feedback.SetStatusText(UpgradeSuccessText);
+        feedback.EnableControl(ExitButtonId, true);
+        return true;
+    }
+    EnableOperationButtons(feedback);
+    return false;
+}
