@@ -39,3 +39,28 @@ void __verbose_terminate_handler() {
     abort();
 }
 }  // namespace __gnu_cxx
+
+// The texts the program formats are plain ASCII and it never leaves the "C"
+// locale, where every byte is one character. The runtime's own conversions
+// consult the locale's code page through functions Windows 95/98 lacks
+// (IsDBCSLeadByteEx, GetModuleHandleW); these do what the "C" locale asks.
+#include <cerrno>
+#include <cwchar>
+
+extern "C" size_t mbrtowc(wchar_t* wide, const char* text, size_t length, mbstate_t*) {
+    if (text == nullptr) return 0;
+    if (length == 0) return static_cast<size_t>(-2);
+    unsigned char byte = static_cast<unsigned char>(*text);
+    if (wide != nullptr) *wide = static_cast<wchar_t>(byte);
+    return byte == 0 ? 0 : 1;
+}
+
+extern "C" size_t wcrtomb(char* text, wchar_t wide, mbstate_t*) {
+    if (text == nullptr) return 1;
+    if (static_cast<unsigned>(wide) > 0xFF) {
+        errno = EILSEQ;
+        return static_cast<size_t>(-1);
+    }
+    *text = static_cast<char>(wide);
+    return 1;
+}
