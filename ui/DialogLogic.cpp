@@ -65,3 +65,20 @@ IconPosition CentredIconPosition(int clientWidth, int clientHeight, int iconWidt
     // Signed division rounds toward zero, as the window code always did.
     return IconPosition{(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
 }
+
+namespace {
+
+int CentredStart(int low, int high, int size) {
+    int start = low + (high - low - size) / 2;
+    if (start + size > high) start = high - size;
+    if (start < low) start = low;
+    return start;
+}
+
+}  // namespace
+
+WindowPosition CentredWindowPosition(int areaLeft, int areaTop, int areaRight, int areaBottom,
+                                     int width, int height) {
+    return WindowPosition{CentredStart(areaLeft, areaRight, width),
+                          CentredStart(areaTop, areaBottom, height)};
+}

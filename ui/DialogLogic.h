@@ -71,3 +71,13 @@ struct IconPosition {
     int y;
 };
 IconPosition CentredIconPosition(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+// Top-left corner that centres a window of the given size in the screen's
+// work area, moved back inside the area where the window is larger than it
+// so its caption stays reachable.
+struct WindowPosition {
+    int x;
+    int y;
+};
+WindowPosition CentredWindowPosition(int areaLeft, int areaTop, int areaRight, int areaBottom,
+                                     int width, int height);

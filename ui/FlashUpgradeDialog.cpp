@@ -150,8 +150,23 @@ BOOL FlashUpgradeDialog::InitDialog() {
 
     SelectedDevice = nullptr;
     UpgradeDone = 0;
+    CentreOnWorkArea();
     // Let the dialog manager set the default keyboard focus.
     return TRUE;
+}
+
+// The template places the window at 0, 0; it opens in the middle of the
+// screen's work area instead.
+void FlashUpgradeDialog::CentreOnWorkArea() {
+    RECT area;
+    RECT window;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(window_, &window)) {
+        return;
+    }
+    WindowPosition at =
+        CentredWindowPosition(area.left, area.top, area.right, area.bottom,
+                              window.right - window.left, window.bottom - window.top);
+    SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 BOOL FlashUpgradeDialog::Paint() {

@@ -51,6 +51,7 @@ class FlashUpgradeDialog : public OperatorFeedback {
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     BOOL InitDialog();
+    void CentreOnWorkArea();
     BOOL Paint();
     void ExitDialog();
     void Upgrade();

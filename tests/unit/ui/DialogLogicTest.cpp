@@ -199,4 +199,24 @@ TEST(CentredIconPositionTest, SignedDivisionRoundsTowardZero) {
     }
 }
 
+TEST(CentredWindowPositionTest, CentresInTheWorkAreaAndKeepsTheCaptionOnIt) {
+    struct Case {
+        int left, top, right, bottom, width, height, x, y;
+    } cases[] = {
+        {0, 0, 800, 600, 374, 135, 213, 232},
+        // A task bar at the top moves the area down.
+        {0, 30, 1024, 768, 374, 135, 325, 331},
+        {-1280, 0, 0, 1024, 100, 100, -690, 462},
+        // Larger than the area: the top-left corner stays on it.
+        {0, 0, 300, 100, 374, 135, 0, 0},
+        {10, 20, 300, 100, 374, 135, 10, 20},
+    };
+    for (const Case& c : cases) {
+        WindowPosition at =
+            CentredWindowPosition(c.left, c.top, c.right, c.bottom, c.width, c.height);
+        EXPECT_EQ(at.x, c.x) << c.left << "," << c.top;
+        EXPECT_EQ(at.y, c.y) << c.left << "," << c.top;
+    }
+}
+
 }  // namespace
