@@ -1,0 +1,244 @@
+#include "sim/aspi/SimAspiConfig.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const char* space = " \t\r\n";
+    size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) return std::string();
+    size_t last = text.find_last_not_of(space);
+    return text.substr(first, last - first + 1);
+}
+
+bool ParseNumber(const std::string& text, unsigned long limit, unsigned long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && text[0] != '-' && value <= limit;
+}
+
+template <typename T>
+bool ParseInto(const std::string& text, unsigned long limit, T& out) {
+    unsigned long value;
+    if (!ParseNumber(text, limit, value)) return false;
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool ParseFault(const std::string& text, SimFault& fault) {
+    char kind[32];
+    char position[32];
+    char times[32];
+    if (std::sscanf(text.c_str(), "%31s %31s %31s", kind, position, times) != 3) return false;
+    std::string name = kind;
+    if (name == "write")
+        fault.kind = SimFault::FailWrite;
+    else if (name == "readback")
+        fault.kind = SimFault::FailReadBack;
+    else if (name == "corrupt")
+        fault.kind = SimFault::CorruptReadBack;
+    else if (name == "flashread")
+        fault.kind = SimFault::FailFlashRead;
+    else
+        return false;
+    if (std::string(times) == "always") {
+        fault.times = -1;
+        return ParseInto(position, 0xFFFFFFFFul, fault.position);
+    }
+    return ParseInto(position, 0xFFFFFFFFul, fault.position) &&
+           ParseInto(times, 0x7FFFFFFFul, fault.times);
+}
+
+bool ParseFlag(const std::string& text, bool& flag) {
+    if (text == "yes" || text == "1") {
+        flag = true;
+        return true;
+    }
+    if (text == "no" || text == "0") {
+        flag = false;
+        return true;
+    }
+    return false;
+}
+
+bool SetText(std::string& field, const std::string& value, size_t longest) {
+    field = value;
+    return value.size() <= longest;
+}
+
+bool ApplyDriveKey(const std::string& key, const std::string& value, SimDriveSetup& drive) {
+    SimDriveIdentity& id = drive.identity;
+    if (key == "target") return ParseInto(value, 0xFF, drive.target);
+    if (key == "type") return ParseInto(value, 0xFF, id.deviceType);
+    if (key == "vendor") return SetText(id.vendor, value, 8);
+    if (key == "product") return SetText(id.product, value, 16);
+    if (key == "revision") return SetText(id.revision, value, 4);
+    if (key == "signature") return ParseInto(value, 0xFFFF, id.signature);
+    if (key == "chip") return ParseInto(value, 0xFFFF, id.chipCode);
+    if (key == "major") return ParseInto(value, 0xFFFF, id.versionMajor);
+    if (key == "minor") return ParseInto(value, 0xFFFF, id.versionMinor);
+    if (key == "flash-kb") return ParseInto(value, 0xFFFF, id.flashSizeKb);
+    if (key == "flash-fill") return ParseInto(value, 0xFF, id.flashFill);
+    if (key == "flash-file") return SetText(drive.flashFile, value, value.size()) && !value.empty();
+    if (key == "save-flash") return SetText(drive.saveFile, value, value.size()) && !value.empty();
+    if (key == "delay-ms") return ParseInto(value, 600000, drive.delayMs);
+    if (key == "commit-fails") return ParseFlag(value, drive.commitFails);
+    if (key == "vanished") return ParseFlag(value, drive.vanished);
+    if (key == "fault") {
+        SimFault fault{};
+        if (!ParseFault(value, fault)) return false;
+        drive.faults.push_back(fault);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string& error) {
+    enum Section { Global, Adapter, Drive } section = Global;
+    setup = SimAspiSetup();
+    size_t start = 0;
+    int lineNumber = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        size_t comment = line.find('#');
+        if (comment != std::string::npos) line.erase(comment);
+        line = Trim(line);
+        if (line.empty()) continue;
+
+        auto fail = [&](const char* what) {
+            error = "line " + std::to_string(lineNumber) + ": " + what + ": " + line;
+            return false;
+        };
+
+        if (line == "[adapter]") {
+            setup.adapters.push_back(SimAdapterSetup());
+            section = Adapter;
+            continue;
+        }
+        if (line == "[drive]") {
+            if (setup.adapters.empty()) return fail("a drive needs an adapter before it");
+            setup.adapters.back().drives.push_back(SimDriveSetup());
+            section = Drive;
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) return fail("expected key = value");
+        std::string key = Trim(line.substr(0, equals));
+        std::string value = Trim(line.substr(equals + 1));
+        bool ok = false;
+        switch (section) {
+            case Global:
+                if (key == "support-info") {
+                    setup.supportInfoSet = true;
+                    ok = ParseInto(value, 0xFFFFFFFFul, setup.supportInfo);
+                } else if (key == "log") {
+                    setup.logFile = value;
+                    ok = !value.empty();
+                }
+                break;
+            case Adapter:
+                if (key == "status")
+                    ok = ParseInto(value, 0xFF, setup.adapters.back().inquiryStatus);
+                else if (key == "targets")
+                    ok = ParseInto(value, 0xFF, setup.adapters.back().maxTargets);
+                break;
+            case Drive:
+                ok = ApplyDriveKey(key, value, setup.adapters.back().drives.back());
+                break;
+        }
+        if (!ok) return fail("unknown key or bad value");
+    }
+    return true;
+}
+
+SimAspiRig::SimAspiRig(const SimAspiSetup& setup) : setup_(setup) {
+    if (setup_.supportInfoSet) host_.OverrideSupportInfo(setup_.supportInfo);
+    for (const SimAdapterSetup& adapter : setup_.adapters) {
+        uint8_t number = host_.AddAdapter(adapter.inquiryStatus, adapter.maxTargets);
+        for (const SimDriveSetup& driveSetup : adapter.drives) {
+            auto drive = std::make_unique<SimulatedDrive>(driveSetup.identity);
+            for (const SimFault& fault : driveSetup.faults) drive->AddFault(fault);
+            drive->SetCommitFails(driveSetup.commitFails);
+            drive->SetVanished(driveSetup.vanished);
+            drive->SetCompletionDelayMs(driveSetup.delayMs);
+            host_.AttachDrive(number, driveSetup.target, *drive);
+            drives_.push_back(Placed{std::move(drive), driveSetup, number, 0});
+        }
+    }
+    host_.SetAfterCommand([this](SimulatedDrive& drive) { AfterCommand(drive); });
+}
+
+bool SimAspiRig::LoadFlashFiles(std::string& error) {
+    for (Placed& placed : drives_) {
+        if (placed.setup.flashFile.empty()) continue;
+        std::vector<uint8_t> bytes;
+        if (!ReadWholeFile(placed.setup.flashFile, bytes)) {
+            error = "cannot read flash file " + placed.setup.flashFile;
+            return false;
+        }
+        std::vector<uint8_t>& flash = placed.drive->Flash();
+        std::memcpy(flash.data(), bytes.data(), std::min(bytes.size(), flash.size()));
+    }
+    return true;
+}
+
+void SimAspiRig::AfterCommand(SimulatedDrive& drive) {
+    for (Placed& placed : drives_) {
+        if (placed.drive.get() != &drive) continue;
+        if (drive.CommitCount() != placed.savedCommits) {
+            placed.savedCommits = drive.CommitCount();
+            SaveFlash(placed);
+        }
+    }
+}
+
+void SimAspiRig::SaveFlash(Placed& placed) {
+    if (placed.setup.saveFile.empty()) return;
+    const std::vector<uint8_t>& flash = placed.drive->Flash();
+    WriteWholeFile(placed.setup.saveFile, flash.data(), flash.size());
+}
+
+void SimAspiRig::SaveAll() {
+    std::string log;
+    for (Placed& placed : drives_) {
+        SaveFlash(placed);
+        log += "adapter " + std::to_string(placed.adapter) + " target " +
+               std::to_string(placed.setup.target) + ":\n" + placed.drive->LogText() + "\n";
+    }
+    if (!setup_.logFile.empty())
+        WriteWholeFile(setup_.logFile, reinterpret_cast<const uint8_t*>(log.data()), log.size());
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    bytes.clear();
+    uint8_t chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = std::fwrite(bytes, 1, length, file) == length;
+    ok = std::fclose(file) == 0 && ok;
+    return ok;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/SimulatedDrive.h"
+#include "sim/aspi/SimAspiHost.h"
+
+// The simulated ASPI set-up read from a text file (format in
+// docs/simulator.md): adapters, the drives on them, their faults, the flash
+// they start with and where their flash is saved.
+
+struct SimDriveSetup {
+    uint8_t target = 0;
+    SimDriveIdentity identity;
+    std::vector<SimFault> faults;
+    bool commitFails = false;
+    bool vanished = false;
+    unsigned delayMs = 0;
+    std::string flashFile;  // initial flash contents, read at start
+    std::string saveFile;   // flash saved here after every commit and at the end
+};
+
+struct SimAdapterSetup {
+    uint8_t inquiryStatus = SS_COMP;
+    uint8_t maxTargets = 0;
+    std::vector<SimDriveSetup> drives;
+};
+
+struct SimAspiSetup {
+    bool supportInfoSet = false;
+    uint32_t supportInfo = 0;
+    std::string logFile;  // every drive's command log, written at the end
+    std::vector<SimAdapterSetup> adapters;
+};
+
+// Parses text; on failure returns false with a message naming the line.
+bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string& error);
+
+// A host with its drives built from a set-up; owns the drives.
+class SimAspiRig {
+  public:
+    explicit SimAspiRig(const SimAspiSetup& setup);
+
+    // Reads the initial flash files; false with a message when one fails.
+    bool LoadFlashFiles(std::string& error);
+    // Saves the flash of every drive with a save file, and the log.
+    void SaveAll();
+
+    SimAspiHost& Host() { return host_; }
+    SimulatedDrive& Drive(size_t index) { return *drives_.at(index).drive; }
+    size_t DriveCount() const { return drives_.size(); }
+
+  private:
+    struct Placed {
+        std::unique_ptr<SimulatedDrive> drive;
+        SimDriveSetup setup;
+        uint8_t adapter;
+        int savedCommits;
+    };
+    void SaveFlash(Placed& placed);
+    void AfterCommand(SimulatedDrive& drive);
+
+    SimAspiSetup setup_;
+    SimAspiHost host_;
+    std::vector<Placed> drives_;
+};
+
+// Whole-file helpers.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length);
