@@ -20,8 +20,9 @@ constexpr uint32_t HeaderAndSenseInput = DataAreaOffset;
 constexpr char FirstDriveLetter = 'C';
 constexpr char LastDriveLetter = 'Z';
 
-// From Windows 2000 on, the drive's device file has to be opened for
-// writing as well; NT 4 grants read access only.
+// NT 4 carries pass-through requests on a handle opened for reading; from
+// Windows 2000 on the control codes demand read and write access, and a
+// read-only handle gets "access denied".
 constexpr uint32_t FirstReadWriteMajorVersion = 5;
 
 }  // namespace

@@ -14,7 +14,8 @@
 class PassThroughDeviceAccess : public DeviceAccess {
   public:
     // Probes the SCSI device map in the registry: Initialized is 1 when its
-    // subkeys could be counted (into AdapterCount), 0 otherwise.
+    // subkeys could be counted (into AdapterCount), 0 otherwise. platform
+    // must not be null.
     explicit PassThroughDeviceAccess(std::unique_ptr<PassThroughPlatform> platform);
     ~PassThroughDeviceAccess() override;
 

@@ -39,9 +39,8 @@ BufferedRequest Inquiry() {
                                ScsiIoctlDataIn, 512);
 }
 
-std::vector<uint8_t> chunk(0x4000);
-
 DirectRequest ReadData() {
+    static std::vector<uint8_t> chunk(0x4000);
     return MakeDirectRequest(ZeroDeviceRecord(), ReadBufferDataCommand(0, 0, 0x4000),
                              ScsiIoctlDataIn, 0x4000, chunk.data());
 }

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "device/DeviceAccess.h"
+#include "device/DeviceList.h"
+
+// What the program does from its start to its end, apart from the Win32 calls
+// that carry it out: the platform check, the choice of back-end, the
+// no-device messages and the restart of Windows.
+
+// Platform ids of the version query.
+constexpr uint32_t PlatformWin32s = 0;
+constexpr uint32_t PlatformWin32Nt = 2;
+
+// Flags of the restart request (the platform's EWX_ values).
+constexpr unsigned RestartFlagReboot = 0x02;
+constexpr unsigned RestartFlagForceIfHung = 0x10;
+
+constexpr char StartupCaption[] = "DVD Firmware Upgrade Program";
+constexpr char NoDeviceCaption[] = "Firmware Upgrade Program";
+constexpr char PlatformFailedText[] = "Flash ROM Upgrade Program Initialized Failed!!";
+constexpr char PassThroughFailedText[] =
+    "Flash ROM Upgrade Program Initialized Failed (Windows NT/2000)!!";
+// The only start-up text that breaks its line with a line feed alone.
+constexpr char AspiFailedText[] =
+    "Flash ROM Upgrade Program Initialized Failed (Windows 95/98)!!\n"
+    "ASPI for Win32 is not initialized!!";
+constexpr char OpenTokenFailedText[] = "Reboot : OpenProcessToken Fail!!";
+constexpr char AdjustPrivilegeFailedText[] = "Reboot : AdjustTokenPrivileges Fail!!";
+constexpr char ExitWindowsFailedText[] = "Reboot : ExitWindowsEx Fail!!";
+
+// The result of the version query as PlatformSupported: the query's own
+// result, except that Win32s is refused.
+int PlatformSupportedFrom(int queryResult, uint32_t platformId);
+
+enum class BackendKind { PassThrough, Aspi };
+// Pass-through on the NT family, ASPI on every other platform id.
+BackendKind BackendFor(uint32_t platformId);
+
+// The text shown when no drive was found, by the payload's model id: rows 1
+// to 7 name the drive model the program is for, every other id gets
+// "No support device Found!!".
+const char* NoDeviceMessage(uint8_t modelId);
+
+// What start-up needs of the platform.
+class StartupPlatform {
+  public:
+    virtual ~StartupPlatform() = default;
+    // Modal message box with an OK button and no owner window.
+    virtual void ShowMessage(const char* text, const char* caption) = 0;
+    // A new back-end of the given kind; null when it could not be created.
+    virtual std::unique_ptr<DeviceAccess> CreateBackend(BackendKind kind) = 0;
+};
+
+// What start-up needs of the main window.
+class StartupDialog {
+  public:
+    virtual ~StartupDialog() = default;
+    virtual DeviceList& Devices() = 0;
+    // Runs the window modally until the user leaves it.
+    virtual void RunModal(DeviceAccess& device) = 0;
+    // The user's answer to the restart question, read after RunModal.
+    virtual int RestartRequested() const = 0;
+};
+using DialogFactory = std::function<std::unique_ptr<StartupDialog>()>;
+
+// Everything the user sees: the platform check, the back-end, the drive
+// search, then the main window or the no-device message. Sets
+// restartRequested (to 0 unless the user accepted the restart question) and
+// returns 0, so that no message loop runs.
+int RunStartupSequence(int platformSupported, uint32_t platformId, uint8_t modelId,
+                       StartupPlatform& platform, const DialogFactory& createDialog,
+                       int& restartRequested);
+
+// The flags the restart asks for: a reboot that also ends programs that hang
+// on the NT family from Windows 2000 on (older systems do not know that
+// flag), a plain reboot otherwise.
+unsigned RestartFlags(uint32_t platformId, uint32_t majorVersion);
+
+// What the restart needs of the platform.
+class RestartPlatform {
+  public:
+    virtual ~RestartPlatform() = default;
+    // Opens the process token for adjusting and querying privileges; non-zero
+    // on success.
+    virtual int OpenProcessToken() = 0;
+    // Looks up the shutdown privilege on the local system.
+    virtual void LookupShutdownPrivilege() = 0;
+    // Enables the looked-up privilege on the opened token and returns the
+    // last-error code the call left behind.
+    virtual unsigned long EnableShutdownPrivilege() = 0;
+    // Asks Windows to end the session; non-zero when the request was taken.
+    virtual int RequestRestart(unsigned flags) = 0;
+    // Modal message box with an OK button and no owner window.
+    virtual void ShowMessage(const char* text, const char* caption) = 0;
+};
+
+// Asks Windows to restart. On the NT family the shutdown privilege is enabled
+// first; every failed step is reported and the sequence goes on.
+void RestartWindowsWith(uint32_t platformId, uint32_t majorVersion, RestartPlatform& platform);
