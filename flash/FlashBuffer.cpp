@@ -1,6 +1,5 @@
 #include "flash/FlashBuffer.h"
 
-#include <atomic>
 #include <cstddef>
 #include <new>
 
@@ -11,10 +10,12 @@ struct alignas(std::max_align_t) BufferHeader {
     size_t size;
 };
 
-// Released buffers waiting for the next run: one upgrade needs two.
+// Released buffers waiting for the next run: one upgrade needs two. The
+// flash operations run on the one user-interface thread, so plain variables
+// do.
 constexpr int KeptBuffers = 2;
-std::atomic<BufferHeader*> keptBuffers[KeptBuffers];
-std::atomic<int> liveBuffers{0};
+BufferHeader* keptBuffers[KeptBuffers];
+int liveBuffers = 0;
 
 BufferHeader* HeaderOf(uint8_t* data) {
     return reinterpret_cast<BufferHeader*>(data) - 1;
@@ -33,8 +34,9 @@ void Free(BufferHeader* header) {
 
 FlashBuffer AllocateFlashBuffer(size_t size) {
     BufferHeader* header = nullptr;
-    for (std::atomic<BufferHeader*>& slot : keptBuffers) {
-        BufferHeader* kept = slot.exchange(nullptr);
+    for (BufferHeader*& slot : keptBuffers) {
+        BufferHeader* kept = slot;
+        slot = nullptr;
         if (!kept) continue;
         if (kept->size == size) {
             header = kept;
@@ -56,13 +58,15 @@ void FlashBufferRelease::operator()(uint8_t* data) const {
     if (!data) return;
     --liveBuffers;
     BufferHeader* header = HeaderOf(data);
-    for (std::atomic<BufferHeader*>& slot : keptBuffers) {
-        BufferHeader* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, header)) return;
+    for (BufferHeader*& slot : keptBuffers) {
+        if (slot == nullptr) {
+            slot = header;
+            return;
+        }
     }
     Free(header);
 }
 
 int LiveFlashBuffers() {
-    return liveBuffers.load();
+    return liveBuffers;
 }
