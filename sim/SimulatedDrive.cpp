@@ -143,7 +143,10 @@ SimOutcome SimulatedDrive::Run(const uint8_t* cdb, size_t cdbLength, DataDirecti
         }
         const DataDirection wanted =
             opcode == OpReadBuffer ? DataDirection::In : DataDirection::Out;
-        if (direction != wanted) {
+        // A carrier that says "no data" (SG_IO does, for a command without
+        // any) sends none either way.
+        const bool noData = direction == DataDirection::None && dataLength == 0;
+        if (direction != wanted && !noData) {
             note = opcode == OpReadBuffer ? "READ BUFFER must be inbound"
                                           : "WRITE BUFFER must be outbound";
             return SimOutcome::CheckCondition;
