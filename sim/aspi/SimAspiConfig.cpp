@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -68,6 +69,30 @@ bool ParseFlag(const std::string& text, bool& flag) {
     return false;
 }
 
+// "PATH [busy] [denied]"
+bool ParseNode(const std::string& text, SimNodeSetup& node) {
+    std::istringstream words(text);
+    if (!(words >> node.path) || node.path[0] != '/') return false;
+    std::string flag;
+    while (words >> flag) {
+        if (flag == "busy")
+            node.busy = true;
+        else if (flag == "denied")
+            node.denied = true;
+        else
+            return false;
+    }
+    return true;
+}
+
+// "FROM TO", two absolute paths.
+bool ParsePathMap(const std::string& text, std::pair<std::string, std::string>& map) {
+    std::istringstream words(text);
+    std::string rest;
+    return words >> map.first >> map.second && !(words >> rest) && map.first[0] == '/' &&
+           map.second[0] == '/';
+}
+
 bool SetText(std::string& field, const std::string& value, size_t longest) {
     field = value;
     return value.size() <= longest;
@@ -91,6 +116,10 @@ bool ApplyDriveKey(const std::string& key, const std::string& value, SimDriveSet
     if (key == "delay-ms") return ParseInto(value, 600000, drive.delayMs);
     if (key == "commit-fails") return ParseFlag(value, drive.commitFails);
     if (key == "vanished") return ParseFlag(value, drive.vanished);
+    if (key == "node") {
+        drive.nodes.emplace_back();
+        return ParseNode(value, drive.nodes.back());
+    }
     if (key == "fault") {
         SimFault fault{};
         if (!ParseFault(value, fault)) return false;
@@ -147,6 +176,11 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
                 } else if (key == "log") {
                     setup.logFile = value;
                     ok = !value.empty();
+                } else if (key == "map-path") {
+                    setup.pathMaps.emplace_back();
+                    ok = ParsePathMap(value, setup.pathMaps.back());
+                } else if (key == "raw-io") {
+                    ok = ParseFlag(value, setup.rawIo);
                 }
                 break;
             case Adapter:
@@ -211,8 +245,8 @@ void SimAspiRig::SaveFlash(Placed& placed) {
     WriteWholeFile(placed.setup.saveFile, flash.data(), flash.size());
 }
 
-void SimAspiRig::SaveAll() {
-    std::string log;
+void SimAspiRig::SaveAll(const std::string& preamble) {
+    std::string log = preamble;
     for (Placed& placed : drives_) {
         SaveFlash(placed);
         log += "adapter " + std::to_string(placed.adapter) + " target " +

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/SimulatedDrive.h"
@@ -10,7 +11,16 @@
 
 // The simulated ASPI set-up read from a text file (format in
 // docs/simulator.md): adapters, the drives on them, their faults, the flash
-// they start with and where their flash is saved.
+// they start with and where their flash is saved. The simulated Linux device
+// nodes (sim/sgio) read the same file: an adapter is a SCSI host there, and
+// a drive names the nodes that lead to it.
+
+// A Linux device node of a drive, "/dev/sr0" or "/dev/sg1".
+struct SimNodeSetup {
+    std::string path;
+    bool busy = false;    // an exclusive open fails with EBUSY, as on a mounted drive
+    bool denied = false;  // every open fails with EACCES
+};
 
 struct SimDriveSetup {
     uint8_t target = 0;
@@ -21,6 +31,7 @@ struct SimDriveSetup {
     unsigned delayMs = 0;
     std::string flashFile;  // initial flash contents, read at start
     std::string saveFile;   // flash saved here after every commit and at the end
+    std::vector<SimNodeSetup> nodes;
 };
 
 struct SimAdapterSetup {
@@ -34,6 +45,10 @@ struct SimAspiSetup {
     uint32_t supportInfo = 0;
     std::string logFile;  // every drive's command log, written at the end
     std::vector<SimAdapterSetup> adapters;
+    // Linux only: paths opened as other paths (FROM, TO), and whether the
+    // process may send commands outside the kernel's safe list.
+    std::vector<std::pair<std::string, std::string>> pathMaps;
+    bool rawIo = true;
 };
 
 // Parses text; on failure returns false with a message naming the line.
@@ -46,11 +61,17 @@ class SimAspiRig {
 
     // Reads the initial flash files; false with a message when one fails.
     bool LoadFlashFiles(std::string& error);
-    // Saves the flash of every drive with a save file, and the log.
-    void SaveAll();
+    // Saves the flash of every drive with a save file, and the log, which
+    // starts with preamble.
+    void SaveAll(const std::string& preamble = std::string());
+    // Saves the flash of drive when a commit came since the last save; the
+    // host calls it after every command.
+    void AfterCommand(SimulatedDrive& drive);
 
     SimAspiHost& Host() { return host_; }
     SimulatedDrive& Drive(size_t index) { return *drives_.at(index).drive; }
+    const SimDriveSetup& DriveSetup(size_t index) const { return drives_.at(index).setup; }
+    uint8_t DriveAdapter(size_t index) const { return drives_.at(index).adapter; }
     size_t DriveCount() const { return drives_.size(); }
 
   private:
@@ -61,7 +82,6 @@ class SimAspiRig {
         int savedCommits;
     };
     void SaveFlash(Placed& placed);
-    void AfterCommand(SimulatedDrive& drive);
 
     SimAspiSetup setup_;
     SimAspiHost host_;
