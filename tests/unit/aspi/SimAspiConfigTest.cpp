@@ -19,6 +19,8 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
         "# two adapters\n"
         "support-info = 0x0103\n"
         "log = /tmp/sim.log\n"
+        "map-path = /run/lock/x.lock /tmp/x.lock\n"
+        "raw-io = no\n"
         "\n"
         "[adapter]\n"
         "status = 0x81\n"
@@ -43,13 +45,19 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
         "vanished = no\n"
         "fault = write 0x4000 2\n"
         "fault = corrupt 0x1C000 5\n"
-        "fault = flashread 0x10000 always\n";
+        "fault = flashread 0x10000 always\n"
+        "node = /dev/sr0 busy\n"
+        "node = /dev/sg1 denied\n";
     SimAspiSetup setup;
     std::string error;
     ASSERT_TRUE(ParseSimAspiSetup(text, setup, error)) << error;
     EXPECT_TRUE(setup.supportInfoSet);
     EXPECT_EQ(setup.supportInfo, 0x0103u);
     EXPECT_EQ(setup.logFile, "/tmp/sim.log");
+    ASSERT_EQ(setup.pathMaps.size(), 1u);
+    EXPECT_EQ(setup.pathMaps[0].first, "/run/lock/x.lock");
+    EXPECT_EQ(setup.pathMaps[0].second, "/tmp/x.lock");
+    EXPECT_FALSE(setup.rawIo);
     ASSERT_EQ(setup.adapters.size(), 2u);
     EXPECT_EQ(setup.adapters[0].inquiryStatus, SS_INVALID_HA);
     EXPECT_TRUE(setup.adapters[0].drives.empty());
@@ -79,6 +87,11 @@ TEST(SimAspiConfigTest, ParsesAdaptersDrivesAndTheirSettings) {
     EXPECT_EQ(drive.faults[1].position, 0x1C000u);
     EXPECT_EQ(drive.faults[2].kind, SimFault::FailFlashRead);
     EXPECT_EQ(drive.faults[2].times, -1);
+    ASSERT_EQ(drive.nodes.size(), 2u);
+    EXPECT_EQ(drive.nodes[0].path, "/dev/sr0");
+    EXPECT_TRUE(drive.nodes[0].busy && !drive.nodes[0].denied);
+    EXPECT_EQ(drive.nodes[1].path, "/dev/sg1");
+    EXPECT_TRUE(drive.nodes[1].denied && !drive.nodes[1].busy);
 }
 
 TEST(SimAspiConfigTest, RejectsMistakesNamingTheLine) {
@@ -97,6 +110,12 @@ TEST(SimAspiConfigTest, RejectsMistakesNamingTheLine) {
         {"vendor = X\n", "line 1"},
         {"[adapter]\nvendor = X\n", "line 2"},
         {"[adapter]\n[drive]\nsupport-info = 1\n", "line 3"},
+        {"[adapter]\n[drive]\nnode = sr0\n", "line 3"},
+        {"[adapter]\n[drive]\nnode = /dev/sr0 mounted\n", "line 3"},
+        {"map-path = /run/lock/x.lock\n", "line 1"},
+        {"map-path = /a /b /c\n", "line 1"},
+        {"map-path = /a b\n", "line 1"},
+        {"raw-io = maybe\n", "line 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

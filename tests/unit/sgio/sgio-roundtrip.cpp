@@ -1,7 +1,11 @@
 // Lists the drives that the SG_IO back-end finds through the real system
 // calls and makes one WRITE BUFFER / READ BUFFER round trip on each: run with
 // libsgiosim.so preloaded, it proves the simulated nodes answer the real
-// platform code as the kernel would.
+// platform code as the kernel would. Given a path, it first takes a lock on
+// that file, as the console program does.
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,7 +41,13 @@ std::string Trimmed(const char* text) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // The console program holds a lock file while it runs; so does this one.
+    if (argc > 1) {
+        const int lock = open(argv[1], O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+        std::printf("lock: %s\n",
+                    lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0 ? "held" : "not held");
+    }
     SgIoDeviceAccess access(CreateLinuxSgIoPlatform());
     DeviceList list;
     access.EnumerateDevices(list);
