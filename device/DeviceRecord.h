@@ -23,6 +23,8 @@ struct DeviceRecord {
     char VendorProduct[24 + 1];
     uint8_t Reserved72[64];
     char DriveLetter;  // 'C'..'Z' on pass-through, 0 on ASPI
+    // Bytes 0 and 1: the device node on the SG_IO back-end (sgio/SgIoNode.h);
+    // 0 on the others.
     uint8_t Reserved137[3];
 };
 
