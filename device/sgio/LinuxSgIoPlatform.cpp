@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "device/sgio/SgIoDeviceAccess.h"
 
@@ -53,24 +54,26 @@ class LinuxSgIoPlatform : public SgIoPlatform {
     }
 
     bool HoldsRawIoCapability() override {
-        // The effective set, as the kernel shows it in hex in
-        // /proc/self/status; without that file, being root is the best guess.
-        std::FILE* status = std::fopen("/proc/self/status", "r");
-        if (status == nullptr) return geteuid() == 0;
-        char line[256];
-        bool holds = geteuid() == 0;
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            if (std::strncmp(line, "CapEff:", 7) != 0) continue;
-            const unsigned long long set = std::strtoull(line + 7, nullptr, 16);
-            holds = ((set >> CapSysRawIo) & 1) != 0;
-            break;
+        std::string status;
+        if (std::FILE* file = std::fopen("/proc/self/status", "r")) {
+            char chunk[512];
+            size_t got;
+            while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) status.append(chunk, got);
+            std::fclose(file);
         }
-        std::fclose(status);
-        return holds;
+        // Without the file, being root is the best guess.
+        return StatusHoldsRawIo(status, geteuid() == 0);
     }
 };
 
 }  // namespace
+
+bool StatusHoldsRawIo(const std::string& status, bool fallback) {
+    const size_t line = status.find("\nCapEff:");
+    if (line == std::string::npos) return fallback;
+    const unsigned long long set = std::strtoull(status.c_str() + line + 8, nullptr, 16);
+    return ((set >> CapSysRawIo) & 1) != 0;
+}
 
 std::unique_ptr<SgIoPlatform> CreateLinuxSgIoPlatform() {
     return std::make_unique<LinuxSgIoPlatform>();

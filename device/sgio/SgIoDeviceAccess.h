@@ -96,3 +96,6 @@ class SgIoDeviceAccess : public DeviceAccess {
 
 // The real system calls; defined in LinuxSgIoPlatform.cpp.
 std::unique_ptr<SgIoPlatform> CreateLinuxSgIoPlatform();
+// Whether the effective capability set in the text of /proc/self/status
+// ("CapEff:" in hex) holds CAP_SYS_RAWIO; fallback when it has no such line.
+bool StatusHoldsRawIo(const std::string& status, bool fallback);

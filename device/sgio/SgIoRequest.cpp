@@ -38,8 +38,8 @@ void Append(std::string& text, const std::string& part) {
 
 void PrepareSgIo(SgIoExchange& exchange, const CommandDescription& command, uint8_t* data,
                  unsigned timeoutMs) {
+    // Every field not set below, flags among them, is 0.
     std::memset(&exchange.header, 0, sizeof exchange.header);
-    std::memset(exchange.sense, 0, sizeof exchange.sense);
     std::memcpy(exchange.cdb, command.cdb, sizeof exchange.cdb);
     sg_io_hdr& h = exchange.header;
     h.interface_id = 'S';
@@ -51,7 +51,6 @@ void PrepareSgIo(SgIoExchange& exchange, const CommandDescription& command, uint
     h.cmdp = exchange.cdb;
     h.sbp = exchange.sense;
     h.timeout = timeoutMs;
-    h.flags = 0;
 }
 
 uint32_t SgIoOutcome::Transferred() const {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace {
 
@@ -69,15 +68,28 @@ bool ParseFlag(const std::string& text, bool& flag) {
     return false;
 }
 
+// The blank-separated words of text. (No string streams: the same code goes
+// into the Windows DLL, which keeps to a few imports.)
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
+        const size_t end = text.find_first_of(" \t", at);
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
 // "PATH [busy] [denied]"
 bool ParseNode(const std::string& text, SimNodeSetup& node) {
-    std::istringstream words(text);
-    if (!(words >> node.path) || node.path[0] != '/') return false;
-    std::string flag;
-    while (words >> flag) {
-        if (flag == "busy")
+    const std::vector<std::string> words = Words(text);
+    if (words.empty() || words[0][0] != '/') return false;
+    node.path = words[0];
+    for (size_t i = 1; i < words.size(); ++i) {
+        if (words[i] == "busy")
             node.busy = true;
-        else if (flag == "denied")
+        else if (words[i] == "denied")
             node.denied = true;
         else
             return false;
@@ -87,10 +99,10 @@ bool ParseNode(const std::string& text, SimNodeSetup& node) {
 
 // "FROM TO", two absolute paths.
 bool ParsePathMap(const std::string& text, std::pair<std::string, std::string>& map) {
-    std::istringstream words(text);
-    std::string rest;
-    return words >> map.first >> map.second && !(words >> rest) && map.first[0] == '/' &&
-           map.second[0] == '/';
+    const std::vector<std::string> words = Words(text);
+    if (words.size() != 2 || words[0][0] != '/' || words[1][0] != '/') return false;
+    map = {words[0], words[1]};
+    return true;
 }
 
 bool SetText(std::string& field, const std::string& value, size_t longest) {

@@ -24,12 +24,31 @@ SimDriveIdentity Named(const char* product, uint8_t type = 5, uint16_t signature
     return identity;
 }
 
+// Lends a carrier to a back-end, so that the carrier outlives it, and notes
+// every path the back-end tries.
+class Lent : public SgIoPlatform {
+  public:
+    Lent(SimSgIoCarrier& carrier, std::vector<std::string>& tried)
+        : carrier_(carrier), tried_(tried) {}
+    int Open(const char* path, int flags) override {
+        tried_.push_back(path);
+        return carrier_.Open(path, flags);
+    }
+    void Close(int fd) override { carrier_.Close(fd); }
+    int SendSgIo(int fd, sg_io_hdr& h) override { return carrier_.SendSgIo(fd, h); }
+    int ReadScsiAddress(int fd, ScsiAddress& a) override { return carrier_.ReadScsiAddress(fd, a); }
+    bool HoldsRawIoCapability() override { return carrier_.HoldsRawIoCapability(); }
+
+  private:
+    SimSgIoCarrier& carrier_;
+    std::vector<std::string>& tried_;
+};
+
 class SgIoDeviceAccessTest : public testing::Test {
   protected:
-    SgIoDeviceAccessTest() : owned_(std::make_unique<SimSgIoCarrier>()), carrier(*owned_) {}
-
     SgIoDeviceAccess& Access() {
-        if (!access_) access_ = std::make_unique<SgIoDeviceAccess>(std::move(owned_));
+        if (!access_)
+            access_ = std::make_unique<SgIoDeviceAccess>(std::make_unique<Lent>(carrier, tried));
         return *access_;
     }
     // Commands that reached any drive through node.
@@ -47,19 +66,15 @@ class SgIoDeviceAccessTest : public testing::Test {
         }
         return text;
     }
-
-    std::vector<std::unique_ptr<SimulatedDrive>> drives;
     SimulatedDrive& Drive(const SimDriveIdentity& identity = {}) {
         drives.push_back(std::make_unique<SimulatedDrive>(identity));
         return *drives.back();
     }
 
-  private:
-    std::unique_ptr<SimSgIoCarrier> owned_;
+    std::vector<std::unique_ptr<SimulatedDrive>> drives;
+    SimSgIoCarrier carrier;
+    std::vector<std::string> tried;
     std::unique_ptr<SgIoDeviceAccess> access_;
-
-  protected:
-    SimSgIoCarrier& carrier;
 };
 
 TEST_F(SgIoDeviceAccessTest, ListsEachDriveOnceAndPrefersItsCdNode) {
@@ -74,6 +89,7 @@ TEST_F(SgIoDeviceAccessTest, ListsEachDriveOnceAndPrefersItsCdNode) {
     SimulatedDrive& stranger = Drive(Named("STRANGER", 5, 0x0611));
     carrier.AddNode("/dev/sr2", stranger, 4, 0);
     carrier.AddNode("/dev/sg4", stranger, 4, 0);
+    carrier.AddNode("/dev/sr3", Drive(Named("NOT A CD", 0)), 5, 0);
 
     DeviceList list;
     Access().EnumerateDevices(list);
@@ -86,6 +102,9 @@ TEST_F(SgIoDeviceAccessTest, ListsEachDriveOnceAndPrefersItsCdNode) {
     EXPECT_EQ(SentTo("/dev/sg1") + SentTo("/dev/sg0") + SentTo("/dev/sg4"), 0u);
     EXPECT_EQ(SentTo("/dev/sr2"), 4u);  // probed once, and refused by its identification
     EXPECT_EQ(carrier.OpenCount(), 0);
+    ASSERT_EQ(tried.size(), 32u + 256u);
+    EXPECT_EQ(tried.front() + " " + tried[31] + " " + tried[32] + " " + tried.back(),
+              "/dev/sr0 /dev/sr31 /dev/sg0 /dev/sg255");
     for (const std::string& event : carrier.Events()) {
         if (event.compare(0, 5, "open ") == 0) {
             EXPECT_NE(event.find("read-only"), std::string::npos) << event;
@@ -119,25 +138,26 @@ TEST_F(SgIoDeviceAccessTest, AnOpenThatFailsSaysWhyAndSendsNothing) {
     for (const OpenCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimulatedDrive drive;
-        auto owned = std::make_unique<SimSgIoCarrier>();
-        SimSgIoCarrier& nodes = *owned;
+        SimSgIoCarrier nodes;
         nodes.AddNode("/dev/sr0", drive, 1, 0, c.options);
-        SgIoDeviceAccess access(std::move(owned));
         DeviceRecord record = ZeroDeviceRecord();
         record.AdapterId = c.adapter;
         StoreSgIoNode(record, c.node);
-
-        uint8_t chunk[16] = {};
-        const bool opened = access.OpenDevice(record) != 0;
-        EXPECT_EQ(opened, c.reason == SgIoOpenError::None);
-        EXPECT_EQ(access.LastOpenError(), c.reason);
-        EXPECT_EQ(access.LastOpenErrno(), c.error);
-        EXPECT_EQ(access.WriteBufferSave(chunk, 0, 0, sizeof chunk), opened ? 1 : 0);
-        EXPECT_EQ(nodes.Sent().size(), opened ? 1u : 0u);
-        if (opened) {
-            EXPECT_EQ(nodes.Events().back(), "open /dev/sr0 read-write exclusive");
+        {
+            SgIoDeviceAccess access(std::make_unique<Lent>(nodes, tried));
+            uint8_t chunk[16] = {};
+            const bool opened = access.OpenDevice(record) != 0;
+            EXPECT_EQ(opened, c.reason == SgIoOpenError::None);
+            EXPECT_EQ(access.LastOpenError(), c.reason);
+            EXPECT_EQ(access.LastOpenErrno(), c.error);
+            EXPECT_EQ(access.WriteBufferSave(chunk, 0, 0, sizeof chunk), opened ? 1 : 0);
+            EXPECT_EQ(nodes.Sent().size(), opened ? 1u : 0u);
+            EXPECT_EQ(nodes.OpenCount(), opened ? 1 : 0);
+            if (opened) {
+                EXPECT_EQ(nodes.Events().back(), "open /dev/sr0 read-write exclusive");
+            }
         }
-        access.CloseDevice();
+        // A back-end that goes away closes what it holds.
         EXPECT_EQ(nodes.OpenCount(), 0);
     }
 }
@@ -175,6 +195,14 @@ TEST_F(SgIoDeviceAccessTest, AChunkTheDriveKeepsRefusingEndsTheUpgradeWithItsSen
     EXPECT_EQ(drive.CommitCount(), 0);
     EXPECT_EQ(DescribeSense(Access().LastSense()),
               "sense key 4 (HARDWARE ERROR), ASC 44h ASCQ 00h");
+}
+
+TEST(SgIoCapabilityTest, CapEffDecides) {
+    const std::string head = "Name:\tx\nCapInh:\t0000000000000000\n";
+    EXPECT_TRUE(StatusHoldsRawIo(head + "CapEff:\t0000000000020000\n", false));
+    EXPECT_FALSE(StatusHoldsRawIo(head + "CapEff:\t000001fffffdffff\n", true));
+    EXPECT_TRUE(StatusHoldsRawIo(head, true));
+    EXPECT_FALSE(StatusHoldsRawIo(head, false));
 }
 
 TEST_F(SgIoDeviceAccessTest, WithoutRawIoTheKernelRefusesWriteBuffer) {

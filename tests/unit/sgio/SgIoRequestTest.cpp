@@ -78,10 +78,14 @@ class ScriptedKernel : public SgIoPlatform {
     int ioctlError = 0;
     sg_io_hdr reply{};
     std::vector<uint8_t> sense;
+    std::vector<int> sentOn;  // the descriptor of each SG_IO
 
-    int Open(const char*, int) override { return 3; }
+    // Every node opens, each to a descriptor of its own.
+    int Open(const char*, int) override { return next++; }
+    int next = 3;
     void Close(int) override {}
-    int SendSgIo(int, sg_io_hdr& h) override {
+    int SendSgIo(int fd, sg_io_hdr& h) override {
+        sentOn.push_back(fd);
         if (ioctlError != 0) return ioctlError;
         h.status = reply.status;
         h.host_status = reply.host_status;
@@ -150,6 +154,21 @@ TEST(SgIoRequestTest, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         EXPECT_EQ(DescribeSgIoOutcome(access.LastOutcome()), c.described);
         EXPECT_EQ(access.LastSense(), HexBytes(c.sense));
     }
+}
+
+// A node that cannot name its SCSI address: a CD node is still a CD device
+// and is probed, a generic one could be the twin of any drive and is not.
+TEST(SgIoRequestTest, NodesWithoutAnAddress) {
+    auto owned = std::make_unique<ScriptedKernel>();
+    ScriptedKernel& kernel = *owned;
+    SgIoDeviceAccess access(std::move(owned));
+    DeviceList list;
+    access.EnumerateDevices(list);
+    // The answers are all zero: no CD device, so one INQUIRY per CD node.
+    ASSERT_EQ(kernel.sentOn.size(), 32u);
+    EXPECT_EQ(kernel.sentOn.front(), 3);
+    EXPECT_EQ(kernel.sentOn.back(), 3 + 31);
+    EXPECT_EQ(list.Count(), 0);
 }
 
 }  // namespace
