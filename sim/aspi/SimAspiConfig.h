@@ -8,12 +8,15 @@
 #include "sim/SimulatedDrive.h"
 #include "sim/aspi/SimAspiHost.h"
 
-// The simulated ASPI set-up read from a text file (format in
-// docs/simulator.md): adapters, the drives on them, their faults, the flash
-// they start with and where their flash is saved.
+// The simulator's set-up read from a text file (format in
+// docs/simulator.md): adapters and the drives on them (the ASPI simulator),
+// drive letters and the drives behind them (the pass-through simulator),
+// their faults, the flash they start with and where their flash is saved.
 
 struct SimDriveSetup {
     uint8_t target = 0;
+    char letter = 0;          // behind a drive letter: the letter
+    bool passThrough = true;  // no: the letter opens but refuses pass-through
     SimDriveIdentity identity;
     std::vector<SimFault> faults;
     bool commitFails = false;
@@ -34,10 +37,18 @@ struct SimAspiSetup {
     uint32_t supportInfo = 0;
     std::string logFile;  // every drive's command log, written at the end
     std::vector<SimAdapterSetup> adapters;
+    bool scsiMapMissing = false;  // the registry's SCSI device map is absent
+    std::vector<SimDriveSetup> letters;
 };
 
 // Parses text; on failure returns false with a message naming the line.
 bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string& error);
+
+// Gives a drive the faults and behaviour of its set-up.
+void ApplyDriveSetup(const SimDriveSetup& setup, SimulatedDrive& drive);
+// Fills the flash from the set-up's flash file, if it names one; false with
+// a message when the file cannot be read.
+bool LoadFlashFile(const SimDriveSetup& setup, SimulatedDrive& drive, std::string& error);
 
 // A host with its drives built from a set-up; owns the drives.
 class SimAspiRig {
