@@ -1,8 +1,7 @@
 // ui-driver -f SCRIPT: drives a dialog program of another process in the
-// same Wine session for the end-to-end scenarios, one command a line. Words
-// are split at blanks, "..." groups them; in compared texts \r, \n and a doubled
-// backslash stand for their characters. A wait gives up after 60 s. The first failure
-// ends the run with "ui-driver: FAIL: ..." and exit code 1.
+// same Wine session for the end-to-end scenarios, one command a line (see
+// Split). A wait gives up after 60 s. The first failure ends the run with
+// "ui-driver: FAIL: ..." and exit code 1.
 //
 //   window TITLE            wait for the top-level window; it is the dialog
 //   text ID TEXT            control ID of the dialog reads TEXT
@@ -50,35 +49,30 @@ std::string Shown(const std::string& text) {
     return out + "\"";
 }
 
-std::string Unescaped(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\\' && i + 1 < text.size()) {
-            c = text[++i];
-            c = c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-        }
-        out += c;
-    }
-    return out;
-}
-
+// Words at blanks, "..." grouping them; \r, \n and \\ stand for their characters.
 Words Split(const std::string& line) {
     Words words;
     std::string word;
     bool inWord = false, quoted = false;
-    for (char c : line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
         if (c == '"') {
             quoted = !quoted;
             inWord = true;
-        } else if (!quoted && (c == ' ' || c == '\r')) {
+            continue;
+        }
+        if (!quoted && (c == ' ' || c == '\r')) {
             if (inWord) words.push_back(word);
             word.clear();
             inWord = false;
-        } else {
-            word += c;
-            inWord = true;
+            continue;
         }
+        if (c == '\\' && i + 1 < line.size()) {
+            c = line[++i];
+            c = c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+        }
+        word += c;
+        inWord = true;
     }
     if (inWord) words.push_back(word);
     return words;
@@ -93,9 +87,9 @@ bool Within(DWORD ms, Done done) {
     }
 }
 
-LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT ms = SendMs) {
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, ms, &result))
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, SendMs, &result))
         Fail("the program does not answer");
     return static_cast<LRESULT>(result);
 }
@@ -132,7 +126,7 @@ class Driver {
             if (!Within(WaitMs, [&] { return (dialog_ = Find(arg(1), nullptr, nullptr)); }))
                 Fail("no window " + Shown(arg(1)));
         } else if (name == "text" || name == "wait-text") {
-            std::string want = Unescaped(arg(2)), have = "nothing (program busy)";
+            std::string want = arg(2), have = "nothing (program busy)";
             HWND control = Control(arg(1));
             std::string read;
             bool wait = name == "wait-text";
@@ -161,7 +155,7 @@ class Driver {
                 Fail("combo box " + arg(1) + " has no line " + arg(2));
             char have[256] = {};
             WideCharToMultiByte(CP_ACP, 0, line, -1, have, sizeof have, nullptr, nullptr);
-            if (have != Unescaped(arg(3)))
+            if (have != arg(3))
                 Fail("combo line " + arg(2) + " reads " + Shown(have) + ", expected " +
                      Shown(arg(3)));
         } else if (name == "select") {
@@ -175,7 +169,7 @@ class Driver {
             HWND box = Box(arg(1));
             std::string have;
             // A message box shows its text in the static control 0xFFFF.
-            if (!ReadText(GetDlgItem(box, 0xFFFF), have) || have != Unescaped(arg(2)))
+            if (!ReadText(GetDlgItem(box, 0xFFFF), have) || have != arg(2))
                 Fail("message box " + Shown(arg(1)) + " says " + Shown(have));
             std::string buttons;
             for (int id = IDOK; id <= IDCONTINUE; ++id) {
