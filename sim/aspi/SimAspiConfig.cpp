@@ -141,10 +141,16 @@ bool ApplyDriveKey(const std::string& key, const std::string& value, SimDriveSet
     return false;
 }
 
+// "[letter E]": the letter, or 0.
+char LetterSection(const std::string& line) {
+    if (line.size() != 10 || line.compare(0, 8, "[letter ") != 0 || line[9] != ']') return 0;
+    return line[8] >= 'A' && line[8] <= 'Z' ? line[8] : 0;
+}
+
 }  // namespace
 
 bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string& error) {
-    enum Section { Global, Adapter, Drive } section = Global;
+    enum Section { Global, Adapter, Drive, Letter } section = Global;
     setup = SimAspiSetup();
     size_t start = 0;
     int lineNumber = 0;
@@ -175,6 +181,12 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
             section = Drive;
             continue;
         }
+        if (char letter = LetterSection(line)) {
+            setup.letters.push_back(SimDriveSetup());
+            setup.letters.back().letter = letter;
+            section = Letter;
+            continue;
+        }
         size_t equals = line.find('=');
         if (equals == std::string::npos) return fail("expected key = value");
         std::string key = Trim(line.substr(0, equals));
@@ -188,6 +200,9 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
                 } else if (key == "log") {
                     setup.logFile = value;
                     ok = !value.empty();
+                } else if (key == "scsi-map") {
+                    setup.scsiMapMissing = value == "missing";
+                    ok = setup.scsiMapMissing || value == "present";
                 } else if (key == "map-path") {
                     setup.pathMaps.emplace_back();
                     ok = ParsePathMap(value, setup.pathMaps.back());
@@ -204,6 +219,13 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
             case Drive:
                 ok = ApplyDriveKey(key, value, setup.adapters.back().drives.back());
                 break;
+            case Letter:
+                if (key == "pass-through")
+                    ok = ParseFlag(value, setup.letters.back().passThrough);
+                else
+                    ok = key != "target" && key != "node" &&
+                         ApplyDriveKey(key, value, setup.letters.back());
+                break;
         }
         if (!ok) return fail("unknown key or bad value");
     }
@@ -216,10 +238,7 @@ SimAspiRig::SimAspiRig(const SimAspiSetup& setup) : setup_(setup) {
         uint8_t number = host_.AddAdapter(adapter.inquiryStatus, adapter.maxTargets);
         for (const SimDriveSetup& driveSetup : adapter.drives) {
             auto drive = std::make_unique<SimulatedDrive>(driveSetup.identity);
-            for (const SimFault& fault : driveSetup.faults) drive->AddFault(fault);
-            drive->SetCommitFails(driveSetup.commitFails);
-            drive->SetVanished(driveSetup.vanished);
-            drive->SetCompletionDelayMs(driveSetup.delayMs);
+            ApplyDriveSetup(driveSetup, *drive);
             host_.AttachDrive(number, driveSetup.target, *drive);
             drives_.push_back(Placed{std::move(drive), driveSetup, number, 0});
         }
@@ -227,16 +246,28 @@ SimAspiRig::SimAspiRig(const SimAspiSetup& setup) : setup_(setup) {
     host_.SetAfterCommand([this](SimulatedDrive& drive) { AfterCommand(drive); });
 }
 
+void ApplyDriveSetup(const SimDriveSetup& setup, SimulatedDrive& drive) {
+    for (const SimFault& fault : setup.faults) drive.AddFault(fault);
+    drive.SetCommitFails(setup.commitFails);
+    drive.SetVanished(setup.vanished);
+    drive.SetCompletionDelayMs(setup.delayMs);
+}
+
+bool LoadFlashFile(const SimDriveSetup& setup, SimulatedDrive& drive, std::string& error) {
+    if (setup.flashFile.empty()) return true;
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(setup.flashFile, bytes)) {
+        error = "cannot read flash file " + setup.flashFile;
+        return false;
+    }
+    std::vector<uint8_t>& flash = drive.Flash();
+    std::memcpy(flash.data(), bytes.data(), std::min(bytes.size(), flash.size()));
+    return true;
+}
+
 bool SimAspiRig::LoadFlashFiles(std::string& error) {
     for (Placed& placed : drives_) {
-        if (placed.setup.flashFile.empty()) continue;
-        std::vector<uint8_t> bytes;
-        if (!ReadWholeFile(placed.setup.flashFile, bytes)) {
-            error = "cannot read flash file " + placed.setup.flashFile;
-            return false;
-        }
-        std::vector<uint8_t>& flash = placed.drive->Flash();
-        std::memcpy(flash.data(), bytes.data(), std::min(bytes.size(), flash.size()));
+        if (!LoadFlashFile(placed.setup, *placed.drive, error)) return false;
     }
     return true;
 }

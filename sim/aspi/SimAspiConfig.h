@@ -9,11 +9,12 @@
 #include "sim/SimulatedDrive.h"
 #include "sim/aspi/SimAspiHost.h"
 
-// The simulated ASPI set-up read from a text file (format in
-// docs/simulator.md): adapters, the drives on them, their faults, the flash
-// they start with and where their flash is saved. The simulated Linux device
-// nodes (sim/sgio) read the same file: an adapter is a SCSI host there, and
-// a drive names the nodes that lead to it.
+// The simulator's set-up read from a text file (format in
+// docs/simulator.md): adapters and the drives on them (the ASPI simulator),
+// drive letters and the drives behind them (the pass-through simulator),
+// their faults, the flash they start with and where their flash is saved.
+// The simulated Linux device nodes (sim/sgio) read the adapters too: an
+// adapter is a SCSI host there, and a drive names the nodes that lead to it.
 
 // A Linux device node of a drive, "/dev/sr0" or "/dev/sg1".
 struct SimNodeSetup {
@@ -24,6 +25,8 @@ struct SimNodeSetup {
 
 struct SimDriveSetup {
     uint8_t target = 0;
+    char letter = 0;          // behind a drive letter: the letter
+    bool passThrough = true;  // no: the letter opens but refuses pass-through
     SimDriveIdentity identity;
     std::vector<SimFault> faults;
     bool commitFails = false;
@@ -45,6 +48,8 @@ struct SimAspiSetup {
     uint32_t supportInfo = 0;
     std::string logFile;  // every drive's command log, written at the end
     std::vector<SimAdapterSetup> adapters;
+    bool scsiMapMissing = false;  // the registry's SCSI device map is absent
+    std::vector<SimDriveSetup> letters;
     // Linux only: paths opened as other paths (FROM, TO), and whether the
     // process may send commands outside the kernel's safe list.
     std::vector<std::pair<std::string, std::string>> pathMaps;
@@ -53,6 +58,12 @@ struct SimAspiSetup {
 
 // Parses text; on failure returns false with a message naming the line.
 bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string& error);
+
+// Gives a drive the faults and behaviour of its set-up.
+void ApplyDriveSetup(const SimDriveSetup& setup, SimulatedDrive& drive);
+// Fills the flash from the set-up's flash file, if it names one; false with
+// a message when the file cannot be read.
+bool LoadFlashFile(const SimDriveSetup& setup, SimulatedDrive& drive, std::string& error);
 
 // A host with its drives built from a set-up; owns the drives.
 class SimAspiRig {
