@@ -167,9 +167,15 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
 
         const std::string value = Switches[id].takesValue ? arg.substr(separator + 1) : "";
         switch (id) {
-            case Drive:
-                if (!ReadDriveChoice(value, plan.drive)) refusal = "bad drive: " + arg;
+            case Drive: {
+                DriveChoice choice;  // a bad value leaves nothing half read in the plan
+                if (ReadDriveChoice(value, choice)) {
+                    plan.drive = choice;
+                } else {
+                    refusal = "bad drive: " + arg;
+                }
                 break;
+            }
             case Log:
                 plan.hasLog = true;
                 plan.logPath = value;
@@ -189,9 +195,11 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
         }
     }
 
-    if (seen[Help]) {
-        plan.action = PlanAction::Help;
-        return parse;
+    if (seen[Help]) {  // the usage, and nothing of what else was asked
+        SwitchParse help;
+        help.plan.action = PlanAction::Help;
+        help.plan.switchText = plan.switchText;
+        return help;
     }
     if (args.size() <= 1) return parse;  // the dialog
     if (refusal.empty()) {

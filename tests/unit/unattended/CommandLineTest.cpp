@@ -83,6 +83,7 @@ TEST(ParseSwitchesTest, PlansAndRefusals) {
         {"x /?", "help"},
         {"x /S /HELP", "help"},
         {"x /bogus /S /S -?", "help"},
+        {"x /S /DRIVE=12345 /LOG=a /?", "help"},
         {"x /LOG=a", "87 switches without /S or /LIST"},
         {"x /S /LIST", "87 /S and /LIST exclude each other"},
         {"x /S /s", "87 switch given twice: /s"},
@@ -174,7 +175,10 @@ TEST(ParseSwitchesTest, FuzzedCommandLines) {
         ASSERT_TRUE(plan.action == PlanAction::Help || args.size() > 1 ||
                     plan.action == PlanAction::Dialog)
             << line;
-        if (plan.action == PlanAction::Help) continue;
+        if (plan.action == PlanAction::Help) {  // nothing else of the line in it
+            ASSERT_EQ(Describe(parse), "help") << line;
+            continue;
+        }
         ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
         ASSERT_TRUE(!plan.hasBackup || !plan.backupFolder.empty()) << line;
         ASSERT_TRUE(plan.drive.position >= 0 && plan.drive.position <= 9999) << line;

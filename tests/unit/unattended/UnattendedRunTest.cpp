@@ -194,6 +194,8 @@ TEST(UnattendedRunTest, FailedBackupLeavesTheDriveUnwritten) {
         EXPECT_EQ(run.Writes(0), 0);
         EXPECT_EQ(run.drives[0]->Flash(), oldFlash);
         EXPECT_EQ(run.Logged("Drive 0: not written: no backup"), fault == 2 ? 0 : 1);
+        EXPECT_EQ(run.Logged("attempt at flash offset 0x08000 failed: flash read"),
+                  fault == 1 ? 5 : 0);
         EXPECT_EQ(run.Logged(fault == 1   ? "status: Error Happen in ID 0 OFFSET 0x8000"
                              : fault == 0 ? "cannot write C:\\backup\\DVD-ROM_16X_5.0V.bin"
                                           : "Backup folder not found: C:\\backup"),
