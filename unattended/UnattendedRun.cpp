@@ -87,17 +87,14 @@ class LoggedRestart : public RestartPlatform {
     RunLog& log_;
 };
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool IsChosen(const DriveChoice& choice, int position, const DeviceRecord& drive,
               DriveBackend& backend) {
     switch (choice.kind) {
         case DriveChoice::Position:
             return position == choice.position;
         case DriveChoice::Letter:
-            return drive.DriveLetter != 0 && Upper(drive.DriveLetter) == choice.letter;
+            // The back-ends write drive letters in upper case, as choices are.
+            return drive.DriveLetter != 0 && drive.DriveLetter == choice.letter;
         case DriveChoice::AdapterTarget:
             return drive.DriveLetter == 0 && drive.AdapterId == choice.adapter &&
                    drive.TargetId == choice.target;

@@ -75,7 +75,7 @@ TEST(ParseSwitchesTest, PlansAndRefusals) {
         {"x /S /LOG=\"C:\\My Logs\\fw.log\"", "upgrade log=C:\\My Logs\\fw.log"},
         {"x /S /DRIVE:1", "upgrade drive #1"},
         {"x /S /DRIVE=0009999", "upgrade drive #9999"},
-        {"x /S /drive=e:", "upgrade drive E:"},
+        {"x /S /drive=z:", "upgrade drive Z:"},
         {"x -S -DRIVE:1:0", "upgrade drive 1:0"},
         {"x /S /DRIVE=255:255", "upgrade drive 255:255"},
         {"x /S /BACKUP=C:\\b /REBOOT /FORCE", "upgrade backup=C:\\b reboot force"},
@@ -83,17 +83,15 @@ TEST(ParseSwitchesTest, PlansAndRefusals) {
         {"x /?", "help"},
         {"x /S /HELP", "help"},
         {"x /bogus /S /S -?", "help"},
-        {"x /S /DRIVE=12345 /LOG=a /?", "help"},
+        {"x /S /DRIVE=12345 /LOG=a /REBOOT=1 /?", "help"},
         {"x /LOG=a", "87 switches without /S or /LIST"},
         {"x /S /LIST", "87 /S and /LIST exclude each other"},
         {"x /S /s", "87 switch given twice: /s"},
         {"x /S /DRIVE=1 /DRIVE=2", "87 switch given twice: /DRIVE=2"},
         {"x /S /X", "87 unknown switch: /X"},
         {"x /S /", "87 unknown switch: /"},
-        {"x /S /SILENT", "87 unknown switch: /SILENT"},
         {"x /S /LOG", "87 switch needs a value: /LOG"},
         {"x /S /LOG=", "87 switch needs a value: /LOG="},
-        {"x /S /BACKUP:", "87 switch needs a value: /BACKUP:"},
         {"x /S /REBOOT=1", "87 switch takes no value: /REBOOT=1"},
         {"x /S: /LIST", "87 switch takes no value: /S:"},
         {"x /S /DRIVE=99999999999999999999", "87 bad drive: /DRIVE=99999999999999999999"},
@@ -102,7 +100,6 @@ TEST(ParseSwitchesTest, PlansAndRefusals) {
         {"x /S /DRIVE=-1", "87 bad drive: /DRIVE=-1"},
         {"x /S /DRIVE=E", "87 bad drive: /DRIVE=E"},
         {"x /S /DRIVE=:", "87 bad drive: /DRIVE=:"},
-        {"x /S /DRIVE=1:", "87 bad drive: /DRIVE=1:"},
         {"x /S /DRIVE=E:\\", "87 bad drive: /DRIVE=E:\\"},
         {"x /S file", "87 not a switch: file"},
         {"x /S \"\"", "87 not a switch: "},
@@ -162,6 +159,9 @@ TEST(ParseSwitchesTest, FuzzedCommandLines) {
         const Args args = SplitCommandLine(line);
         const SwitchParse parse = ParseSwitches(args);
         const UnattendedPlan& plan = parse.plan;
+        std::string joined;
+        for (size_t i = 1; i < args.size(); ++i) joined += (i > 1 ? " " : "") + args[i];
+        ASSERT_EQ(plan.switchText, joined);
         // The same arguments, quoted by the inverse rules, come back unchanged.
         std::string requoted = "x.exe";
         for (size_t i = 1; i < args.size(); ++i) requoted += " " + Quote(args[i]);

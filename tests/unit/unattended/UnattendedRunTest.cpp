@@ -83,6 +83,17 @@ struct FakeRestart : RestartPlatform {
     void ShowMessage(const char* text, const char*) override { ADD_FAILURE() << text; }
 };
 
+// What a console would show: status texts, the progress, failed attempts.
+struct Echo : OperatorFeedback {
+    std::string texts;
+    int attempts = 0, progress = -1;
+    void SetStatusText(const std::string& text) override { texts += text + ";"; }
+    void SetProgress(int position) override { progress = position; }
+    void EnableControl(int, bool) override {}
+    int ShowMessageBox(const std::string&, const char*, MessageButtons) override { return 0; }
+    void ChunkAttemptFailed(uint32_t, ChunkStep) override { ++attempts; }
+};
+
 std::vector<uint8_t> Payload(char model) {
     std::vector<uint8_t> block(PayloadBlockSize, 0);
     uint8_t* image = block.data() + PayloadImageOffset;
@@ -109,6 +120,7 @@ struct SimRun {
     FakeRestart restart;
     std::vector<uint8_t> block = Payload('4');
     std::vector<SimulatedDrive*> drives;
+    OperatorFeedback* echo = nullptr;
 
     explicit SimRun(std::vector<SimDriveIdentity> identities = {Model4}) {
         carrier = &backend.carrier;
@@ -122,7 +134,7 @@ struct SimRun {
         const SwitchParse parse = ParseSwitches(SplitCommandLine(commandLine));
         EXPECT_FALSE(parse.refused) << parse.reason;
         RunSeams seams{backend, log,     clock,           &folder, &restart, 2,
-                       5,       nullptr, WindowsExitCode, "1.58",  nullptr};
+                       5,       nullptr, WindowsExitCode, "1.58",  echo};
         return RunUnattended(parse.plan, FirmwarePayload(block.data()), seams);
     }
     std::vector<uint8_t> Image() const { return {block.begin() + PayloadImageOffset, block.end()}; }
@@ -230,12 +242,17 @@ TEST(UnattendedRunTest, FiveFailedAttemptsOnOneChunkFailTheRun) {
                  {SimFault::CorruptReadBack, "compare"}};
     for (const auto& c : cases) {
         SimRun run;
+        Echo echo;
+        run.echo = &echo;
         run.drives[0]->AddFault({c.kind, 0x14000, 5});
         EXPECT_EQ(run.Run("x /S"), RunOutcome::Failed);
         EXPECT_EQ(run.Logged(std::string("attempt at flash offset 0x14000 failed: ") + c.step), 5);
         EXPECT_EQ(run.Logged("Drive 0: status: Error Happen in ID 1 OFFSET 0x4000"), 1);
         EXPECT_FALSE(run.drives[0]->Committed());
         EXPECT_EQ(run.log.lines.back().substr(20), "Result: failed, exit code 1603");
+        EXPECT_EQ(echo.texts, "Upgrade Firmware...;Error Happen in ID 1 OFFSET 0x4000;");
+        EXPECT_EQ(echo.attempts, 5);
+        EXPECT_EQ(echo.progress, 0x14000 * 75 / 0x20000);
     }
 }
 
