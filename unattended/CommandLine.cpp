@@ -214,6 +214,10 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
     if (!refusal.empty()) {
         SwitchParse refused = Refuse(refusal);
         refused.plan.switchText = plan.switchText;
+        // The refusal goes into the log that was asked for, when /LOG was
+        // read before the bad switch.
+        refused.plan.hasLog = plan.hasLog;
+        refused.plan.logPath = plan.logPath;
         return refused;
     }
     plan.action = seen[List] ? PlanAction::List : PlanAction::Upgrade;

@@ -21,6 +21,8 @@
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 // A plan, or the reason the switches are refused (exit 87, nothing touched).
+// A refused plan keeps only the switches as given and the log file, when a
+// valid /LOG came before the bad switch.
 struct SwitchParse {
     bool refused = false;
     std::string reason;  // for the log, when refused

@@ -15,7 +15,8 @@ using Args = std::vector<std::string>;
 
 // A plan in one line, or "87 <reason>" for a refusal.
 std::string Describe(const SwitchParse& parse) {
-    if (parse.refused) return "87 " + parse.reason;
+    if (parse.refused)
+        return "87 " + parse.reason + (parse.plan.hasLog ? " log=" + parse.plan.logPath : "");
     const UnattendedPlan& p = parse.plan;
     static const char* const actions[] = {"dialog", "upgrade", "list", "help"};
     std::string text = actions[static_cast<int>(p.action)];
@@ -84,11 +85,12 @@ TEST(ParseSwitchesTest, PlansAndRefusals) {
         {"x /S /HELP", "help"},
         {"x /bogus /S /S -?", "help"},
         {"x /S /DRIVE=12345 /LOG=a /REBOOT=1 /?", "help"},
-        {"x /LOG=a", "87 switches without /S or /LIST"},
+        {"x /LOG=a", "87 switches without /S or /LIST log=a"},
         {"x /S /LIST", "87 /S and /LIST exclude each other"},
         {"x /S /s", "87 switch given twice: /s"},
         {"x /S /DRIVE=1 /DRIVE=2", "87 switch given twice: /DRIVE=2"},
         {"x /S /X", "87 unknown switch: /X"},
+        {"x /LOG=l /X /LOG=m", "87 unknown switch: /X log=l"},
         {"x /S /", "87 unknown switch: /"},
         {"x /S /LOG", "87 switch needs a value: /LOG"},
         {"x /S /LOG=", "87 switch needs a value: /LOG="},
@@ -169,6 +171,7 @@ TEST(ParseSwitchesTest, FuzzedCommandLines) {
         if (parse.refused) {
             ASSERT_FALSE(parse.reason.empty()) << line;
             ASSERT_EQ(plan.action, PlanAction::Dialog) << line;
+            ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
             continue;
         }
         ++plans;
