@@ -6,20 +6,15 @@
 
 #include "device/DeviceAccess.h"
 #include "device/DeviceList.h"
+#include "unattended/RestartSequence.h"
 
 // What the program does from its start to its end, apart from the Win32 calls
 // that carry it out: the platform check, the choice of back-end, the
-// no-device messages and the restart of Windows.
+// no-device messages; the restart of Windows is in unattended/RestartSequence.
 
-// Platform ids of the version query.
+// Win32s, refused (the NT family's id is beside the restart sequence).
 constexpr uint32_t PlatformWin32s = 0;
-constexpr uint32_t PlatformWin32Nt = 2;
 
-// Flags of the restart request (the platform's EWX_ values).
-constexpr unsigned RestartFlagReboot = 0x02;
-constexpr unsigned RestartFlagForceIfHung = 0x10;
-
-constexpr char StartupCaption[] = "DVD Firmware Upgrade Program";
 constexpr char NoDeviceCaption[] = "Firmware Upgrade Program";
 constexpr char PlatformFailedText[] = "Flash ROM Upgrade Program Initialized Failed!!";
 constexpr char PassThroughFailedText[] =
@@ -28,9 +23,6 @@ constexpr char PassThroughFailedText[] =
 constexpr char AspiFailedText[] =
     "Flash ROM Upgrade Program Initialized Failed (Windows 95/98)!!\n"
     "ASPI for Win32 is not initialized!!";
-constexpr char OpenTokenFailedText[] = "Reboot : OpenProcessToken Fail!!";
-constexpr char AdjustPrivilegeFailedText[] = "Reboot : AdjustTokenPrivileges Fail!!";
-constexpr char ExitWindowsFailedText[] = "Reboot : ExitWindowsEx Fail!!";
 
 // The result of the version query as PlatformSupported: the query's own
 // result, except that Win32s is refused.
@@ -74,30 +66,3 @@ using DialogFactory = std::function<std::unique_ptr<StartupDialog>()>;
 int RunStartupSequence(int platformSupported, uint32_t platformId, uint8_t modelId,
                        StartupPlatform& platform, const DialogFactory& createDialog,
                        int& restartRequested);
-
-// The flags the restart asks for: a reboot that also ends programs that hang
-// on the NT family from Windows 2000 on (older systems do not know that
-// flag), a plain reboot otherwise.
-unsigned RestartFlags(uint32_t platformId, uint32_t majorVersion);
-
-// What the restart needs of the platform.
-class RestartPlatform {
-  public:
-    virtual ~RestartPlatform() = default;
-    // Opens the process token for adjusting and querying privileges; non-zero
-    // on success.
-    virtual int OpenProcessToken() = 0;
-    // Looks up the shutdown privilege on the local system.
-    virtual void LookupShutdownPrivilege() = 0;
-    // Enables the looked-up privilege on the opened token and returns the
-    // last-error code the call left behind.
-    virtual unsigned long EnableShutdownPrivilege() = 0;
-    // Asks Windows to end the session; non-zero when the request was taken.
-    virtual int RequestRestart(unsigned flags) = 0;
-    // Modal message box with an OK button and no owner window.
-    virtual void ShowMessage(const char* text, const char* caption) = 0;
-};
-
-// Asks Windows to restart. On the NT family the shutdown privilege is enabled
-// first; every failed step is reported and the sequence goes on.
-void RestartWindowsWith(uint32_t platformId, uint32_t majorVersion, RestartPlatform& platform);

@@ -4,6 +4,26 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef _WIN32
+// The C runtime of the system (msvcrt.dll) formats the integers and texts of
+// the program; MinGW's own C99 formatter, which vsnprintf stands for there,
+// brings its floating-point conversion along and costs about 24 KB. Its
+// _vsnprintf answers -1 when the text does not fit, so the buffer grows
+// until it does.
+std::string FormatText(const char* format, ...) {
+    std::vector<char> buffer(128);
+    for (;;) {
+        va_list args;
+        va_start(args, format);
+        const int length = _vsnprintf(buffer.data(), buffer.size(), format, args);
+        va_end(args);
+        if (length >= 0 && static_cast<size_t>(length) < buffer.size()) {
+            return std::string(buffer.data(), static_cast<size_t>(length));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#else
 std::string FormatText(const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -20,3 +40,4 @@ std::string FormatText(const char* format, ...) {
     va_end(args);
     return text;
 }
+#endif

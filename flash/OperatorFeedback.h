@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Control ids of the main dialog that the flash operations and the dialog's
@@ -16,6 +17,10 @@ enum ControlId : int {
 };
 
 enum class MessageButtons { Ok, OkCancel, YesNo };
+
+// The step of a chunk attempt that failed: the write, the read-back or the
+// comparison of the upgrade, or the flash read of the read-out.
+enum class ChunkStep { Write, ReadBack, Compare, FlashRead };
 
 // Answers of a message box; the values are the platform's IDOK, IDCANCEL,
 // IDYES and IDNO.
@@ -43,4 +48,10 @@ class OperatorFeedback {
     // platform's default caption. Returns the button pressed.
     virtual int ShowMessageBox(const std::string& text, const char* caption,
                                MessageButtons buttons) = 0;
+    // One attempt on the chunk at flash offset failed at step; the loop
+    // tries again or gives up as before. The dialog shows nothing for it.
+    virtual void ChunkAttemptFailed(uint32_t offset, ChunkStep step) {
+        static_cast<void>(offset);
+        static_cast<void>(step);
+    }
 };

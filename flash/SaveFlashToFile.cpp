@@ -45,6 +45,7 @@ int ReadFlashImage(DeviceAccess& device, uint8_t* buffer, OperatorFeedback& feed
         const uint32_t length = std::min(ChunkSize, flashSize - chunkOffset);
         if (!device.ReadFlashData(buffer + chunkOffset, BufferIdOf(chunkOffset),
                                   BufferOffsetOf(chunkOffset), static_cast<uint16_t>(length))) {
+            feedback.ChunkAttemptFailed(chunkOffset, ChunkStep::FlashRead);
             ++failures;
             continue;
         }

@@ -20,6 +20,23 @@ const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 // 75, and 100 waits for the commit and its pause.
 constexpr uint64_t LoopProgressScale = 75;
 
+// One attempt on one chunk: write, read back, compare. On failure, failed
+// names the step.
+bool WriteAndVerifyChunk(DeviceAccess& device, const uint8_t* source, uint8_t* readBack,
+                         uint8_t bufferId, uint16_t bufferOffset, uint16_t length,
+                         ChunkStep& failed) {
+    if (!device.WriteBufferSave(source, bufferId, bufferOffset, length)) {
+        failed = ChunkStep::Write;
+    } else if (!device.ReadBufferData(readBack, bufferId, bufferOffset, length)) {
+        failed = ChunkStep::ReadBack;
+    } else if (std::memcmp(source, readBack, length) != 0) {
+        failed = ChunkStep::Compare;
+    } else {
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
@@ -38,9 +55,10 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
         // would end with a shorter chunk, never past the buffers.
         const uint16_t length = static_cast<uint16_t>(std::min(ChunkSize, flashSize - chunkOffset));
         // Every failed attempt repeats the whole chunk, the write included.
-        if (!device.WriteBufferSave(writeBuffer + chunkOffset, bufferId, bufferOffset, length) ||
-            !device.ReadBufferData(readBackBuffer + chunkOffset, bufferId, bufferOffset, length) ||
-            std::memcmp(writeBuffer + chunkOffset, readBackBuffer + chunkOffset, length) != 0) {
+        ChunkStep failed = ChunkStep::Write;
+        if (!WriteAndVerifyChunk(device, writeBuffer + chunkOffset, readBackBuffer + chunkOffset,
+                                 bufferId, bufferOffset, length, failed)) {
+            feedback.ChunkAttemptFailed(chunkOffset, failed);
             ++failures;
             continue;
         }

@@ -61,6 +61,11 @@ uint16_t FirmwarePayload::StoredChecksum() const {
     return static_cast<uint16_t>(value);
 }
 
+std::string FirmwarePayload::Version() const {
+    const char* text = reinterpret_cast<const char*>(block_ + PayloadVersionOffset);
+    return std::string(text, strnlen(text, PayloadVersionLength));
+}
+
 uint8_t FirmwarePayload::ModelId() const {
     return static_cast<uint8_t>(block_[PayloadModelOffset] - '0');
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "payload/PayloadLayout.h"
 
@@ -22,6 +23,8 @@ class FirmwarePayload {
     const uint8_t* Image() const { return block_ + PayloadImageOffset; }
     // The value of the checksum text, read as "%X" reads it, low 16 bits.
     uint16_t StoredChecksum() const;
+    // The version text, up to 4 characters.
+    std::string Version() const;
     // The model digit minus '0', modulo 256.
     uint8_t ModelId() const;
 

@@ -1,7 +1,5 @@
 #include "device/passthrough/PassThroughDeviceAccess.h"
 
-#include <cstdio>
-
 #include "device/ByteOrder.h"
 #include "device/DriveCommands.h"
 #include "device/EnumerationProbe.h"
@@ -42,8 +40,8 @@ PassThroughDeviceAccess::PassThroughDeviceAccess(std::unique_ptr<PassThroughPlat
 PassThroughDeviceAccess::~PassThroughDeviceAccess() = default;
 
 bool PassThroughDeviceAccess::OpenLetter(char letter) {
-    char path[8];
-    std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+    // "\\.\E:", the device file of the drive letter.
+    const char path[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
     uint32_t access = GenericReadAccess;
     uint32_t share = FileShareRead;
     if (platform_->MajorVersion() >= FirstReadWriteMajorVersion) {

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "flash/FormatText.h"
+#include "unattended/CommandLine.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// A plan in one line, or "87 <reason>" for a refusal.
+std::string Describe(const SwitchParse& parse) {
+    if (parse.refused)
+        return "87 " + parse.reason + (parse.plan.hasLog ? " log=" + parse.plan.logPath : "");
+    const UnattendedPlan& p = parse.plan;
+    static const char* const actions[] = {"dialog", "upgrade", "list", "help"};
+    std::string text = actions[static_cast<int>(p.action)];
+    const DriveChoice& d = p.drive;
+    if (d.kind == DriveChoice::Position) text += FormatText(" drive #%d", d.position);
+    if (d.kind == DriveChoice::Letter) text += FormatText(" drive %c:", d.letter);
+    if (d.kind == DriveChoice::AdapterTarget)
+        text += FormatText(" drive %d:%d", d.adapter, d.target);
+    if (p.hasLog) text += " log=" + p.logPath;
+    if (p.hasBackup) text += " backup=" + p.backupFolder;
+    if (p.reboot) text += " reboot";
+    if (p.force) text += " force";
+    return text;
+}
+
+std::string Parse(const std::string& line) {
+    return Describe(ParseSwitches(SplitCommandLine(line)));
+}
+
+TEST(SplitCommandLineTest, RuntimeRules) {
+    const struct {
+        const char* line;
+        Args args;
+    } cases[] = {
+        {"", {""}},
+        {"x.exe", {"x.exe"}},
+        {"\"C:\\Program Files\\x.exe\" /S", {"C:\\Program Files\\x.exe", "/S"}},
+        // The program name knows no backslash rule.
+        {"C:\\x\\\"y z\".exe /S", {"C:\\x\\y z.exe", "/S"}},
+        {"x \t /S\t-list  ", {"x", "/S", "-list"}},
+        {"x \"abc\" d e", {"x", "abc", "d", "e"}},
+        {"x a\\\\\\b d\"e f\"g h", {"x", "a\\\\\\b", "de fg", "h"}},
+        {"x a\\\\\\\"b c d", {"x", "a\\\"b", "c", "d"}},
+        {"x a\\\\\\\\\"b c\" d e", {"x", "a\\\\b c", "d", "e"}},
+        {"x \"a\"\"b\" c", {"x", "a\"b", "c"}},
+        {"x a\"\"b", {"x", "ab"}},
+        {"x \"\" \"", {"x", "", ""}},
+        {"x \"/LOG=C:\\My Logs\\fw.log\"", {"x", "/LOG=C:\\My Logs\\fw.log"}},
+        {"x /LOG=\"C:\\My Logs\\fw.log\"", {"x", "/LOG=C:\\My Logs\\fw.log"}},
+        {"x trail\\", {"x", "trail\\"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
+TEST(ParseSwitchesTest, PlansAndRefusals) {
+    const struct {
+        const char* line;
+        const char* expected;
+    } cases[] = {
+        {"x", "dialog"},
+        {"x /S", "upgrade"},
+        {"x -s", "upgrade"},
+        {"x /List", "list"},
+        {"x /S /LOG=C:\\fw.log", "upgrade log=C:\\fw.log"},
+        {"x /S /log:C:\\fw.log", "upgrade log=C:\\fw.log"},
+        {"x /S \"/LOG=C:\\My Logs\\fw.log\"", "upgrade log=C:\\My Logs\\fw.log"},
+        {"x /S /LOG=\"C:\\My Logs\\fw.log\"", "upgrade log=C:\\My Logs\\fw.log"},
+        {"x /S /DRIVE:1", "upgrade drive #1"},
+        {"x /S /DRIVE=0009999", "upgrade drive #9999"},
+        {"x /S /drive=z:", "upgrade drive Z:"},
+        {"x -S -DRIVE:1:0", "upgrade drive 1:0"},
+        {"x /S /DRIVE=255:255", "upgrade drive 255:255"},
+        {"x /S /BACKUP=C:\\b /REBOOT /FORCE", "upgrade backup=C:\\b reboot force"},
+        {"x /LIST /DRIVE=2 /FORCE /LOG=l", "list drive #2 log=l force"},
+        {"x /?", "help"},
+        {"x /S /HELP", "help"},
+        {"x /bogus /S /S -?", "help"},
+        {"x /S /DRIVE=12345 /LOG=a /REBOOT=1 /?", "help"},
+        {"x /LOG=a", "87 switches without /S or /LIST log=a"},
+        {"x /S /LIST", "87 /S and /LIST exclude each other"},
+        {"x /S /s", "87 switch given twice: /s"},
+        {"x /S /DRIVE=1 /DRIVE=2", "87 switch given twice: /DRIVE=2"},
+        {"x /S /X", "87 unknown switch: /X"},
+        {"x /LOG=l /X /LOG=m", "87 unknown switch: /X log=l"},
+        {"x /S /", "87 unknown switch: /"},
+        {"x /S /LOG", "87 switch needs a value: /LOG"},
+        {"x /S /LOG=", "87 switch needs a value: /LOG="},
+        {"x /S /REBOOT=1", "87 switch takes no value: /REBOOT=1"},
+        {"x /S: /LIST", "87 switch takes no value: /S:"},
+        {"x /S /DRIVE=99999999999999999999", "87 bad drive: /DRIVE=99999999999999999999"},
+        {"x /S /DRIVE=10000", "87 bad drive: /DRIVE=10000"},
+        {"x /S /DRIVE=1:256", "87 bad drive: /DRIVE=1:256"},
+        {"x /S /DRIVE=-1", "87 bad drive: /DRIVE=-1"},
+        {"x /S /DRIVE=E", "87 bad drive: /DRIVE=E"},
+        {"x /S /DRIVE=:", "87 bad drive: /DRIVE=:"},
+        {"x /S /DRIVE=E:\\", "87 bad drive: /DRIVE=E:\\"},
+        {"x /S file", "87 not a switch: file"},
+        {"x /S \"\"", "87 not a switch: "},
+        {"x /LIST /BACKUP=C:\\", "87 /BACKUP and /REBOOT do nothing with /LIST"},
+        {"x /LIST /REBOOT", "87 /BACKUP and /REBOOT do nothing with /LIST"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Parse(c.line), c.expected) << c.line;
+    EXPECT_EQ(ParseSwitches(SplitCommandLine("x /S  \"/LOG=a b\"")).plan.switchText, "/S /LOG=a b");
+}
+
+// The inverse of the splitting rules, as a caller that builds a command line
+// would quote each argument.
+std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted.append(backslashes * 2, '\\') + "\"";
+}
+
+// Random command lines built from the pieces that matter: switch names in
+// any case, separators, quotes, backslashes, blanks, digits (huge numbers
+// too), long values and bytes outside ASCII. Every one must end in a valid
+// plan or a refusal; the sanitizers catch what a crash would be. Arguments
+// quoted by the inverse rules must come back unchanged. FUZZ_COMMAND_LINES
+// sets the count.
+TEST(ParseSwitchesTest, FuzzedCommandLines) {
+    static const char* const pieces[] = {
+        "/",      "-",       "S",    "s",      "LIST", "Drive",       "LOG", "backup",
+        "REBOOT", "force",   "?",    "HELP",   "=",    ":",           "\"",  "\\",
+        " ",      "\t",      "0",    "9",      "E",    "255",         "256", "1:0",
+        "C:\\",   "..",      "\xE9", "\xFF",   "\x01", "99999999999", "/S ", "/LIST",
+        "/LOG=",  "/DRIVE=", "\"\"", "\\\\\"", "x"};
+    const char* env = std::getenv("FUZZ_COMMAND_LINES");
+    const long count = env ? std::atol(env) : 20000;
+    std::mt19937 random(20240501);
+    const auto start = std::chrono::steady_clock::now();
+    long plans = 0;
+    for (long n = 0; n < count; ++n) {
+        std::string line = "x.exe ";
+        const int length = static_cast<int>(random() % 24);
+        for (int i = 0; i < length; ++i) {
+            if (random() % 50 == 0) {
+                line += std::string(random() % 5000, static_cast<char>('a' + random() % 26));
+            } else {
+                line += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+            }
+        }
+        const Args args = SplitCommandLine(line);
+        const SwitchParse parse = ParseSwitches(args);
+        const UnattendedPlan& plan = parse.plan;
+        std::string joined;
+        for (size_t i = 1; i < args.size(); ++i) joined += (i > 1 ? " " : "") + args[i];
+        ASSERT_EQ(plan.switchText, joined);
+        // The same arguments, quoted by the inverse rules, come back unchanged.
+        std::string requoted = "x.exe";
+        for (size_t i = 1; i < args.size(); ++i) requoted += " " + Quote(args[i]);
+        ASSERT_EQ(SplitCommandLine(requoted), args) << line;
+        if (parse.refused) {
+            ASSERT_FALSE(parse.reason.empty()) << line;
+            ASSERT_EQ(plan.action, PlanAction::Dialog) << line;
+            ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
+            continue;
+        }
+        ++plans;
+        ASSERT_TRUE(plan.action == PlanAction::Help || args.size() > 1 ||
+                    plan.action == PlanAction::Dialog)
+            << line;
+        if (plan.action == PlanAction::Help) {  // nothing else of the line in it
+            ASSERT_EQ(Describe(parse), "help") << line;
+            continue;
+        }
+        ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
+        ASSERT_TRUE(!plan.hasBackup || !plan.backupFolder.empty()) << line;
+        ASSERT_TRUE(plan.drive.position >= 0 && plan.drive.position <= 9999) << line;
+        ASSERT_TRUE(plan.drive.letter == 0 ||
+                    (plan.drive.letter >= 'A' && plan.drive.letter <= 'Z'))
+            << line;
+        ASSERT_TRUE(plan.action != PlanAction::List || (!plan.hasBackup && !plan.reboot)) << line;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%ld command lines (%ld plans) in %.2f s\n", count, plans, seconds);
+}
+
+}  // namespace

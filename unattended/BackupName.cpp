@@ -1,0 +1,51 @@
+#include "unattended/BackupName.h"
+
+#include <cstring>
+
+namespace {
+
+std::string Trimmed(const char* field, size_t size) {
+    size_t begin = 0;
+    size_t end = strnlen(field, size);
+    while (begin < end && field[begin] == ' ') ++begin;
+    while (end > begin && field[end - 1] == ' ') --end;
+    return std::string(field + begin, end - begin);
+}
+
+bool AllowedInName(unsigned char c) {
+    return c > ' ' && c <= 0x7E && std::strchr("\\/:*?\"<>|", c) == nullptr;
+}
+
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    for (char& c : stem) c = Upper(c);
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CLOCK$") {
+        return true;
+    }
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
+
+std::string BackupFileName(const DeviceRecord& drive, int attempt) {
+    std::string name;
+    for (const std::string& part : {Trimmed(drive.Vendor, sizeof drive.Vendor - 1),
+                                    Trimmed(drive.Product, sizeof drive.Product - 1),
+                                    Trimmed(drive.Revision, sizeof drive.Revision - 1)}) {
+        if (part.empty()) continue;
+        if (!name.empty()) name += '_';
+        name += part;
+    }
+    if (name.empty()) name = "drive";
+    for (char& c : name) {
+        if (!AllowedInName(static_cast<unsigned char>(c))) c = '_';
+    }
+    if (IsDeviceName(name)) name.insert(0, 1, '_');
+    if (attempt > 1) name += '-' + std::to_string(attempt);
+    return name + ".bin";
+}

@@ -1,0 +1,267 @@
+#include "unattended/UnattendedRun.h"
+
+#include <vector>
+
+#include "device/DeviceList.h"
+#include "flash/DeviceSession.h"
+#include "flash/FlashBuffer.h"
+#include "flash/FormatText.h"
+#include "flash/OperationReport.h"
+#include "flash/SaveFlashToFile.h"
+#include "unattended/BackupName.h"
+#include "unattended/ModelGuard.h"
+
+namespace {
+
+// Names tried for one backup before the run gives up on it.
+constexpr int MaxBackupCandidates = 100;
+
+const char* StepName(ChunkStep step) {
+    switch (step) {
+        case ChunkStep::Write:
+            return "write";
+        case ChunkStep::ReadBack:
+            return "read-back";
+        case ChunkStep::Compare:
+            return "compare";
+        default:
+            return "flash read";
+    }
+}
+
+// Stands where the dialog stands for the flash operations: every status text
+// and every failed attempt goes into the log, under the drive's position.
+// No question is ever asked.
+class LoggingFeedback : public OperatorFeedback {
+  public:
+    LoggingFeedback(RunLog& log, OperatorFeedback* echo) : log_(log), echo_(echo) {}
+
+    void SetDrive(int position) { prefix_ = FormatText("Drive %d: ", position); }
+    void Line(const std::string& text) { log_.Line(prefix_ + text); }
+
+    void SetStatusText(const std::string& text) override {
+        Line("status: " + text);
+        if (echo_) echo_->SetStatusText(text);
+    }
+    void SetProgress(int position) override {
+        if (echo_) echo_->SetProgress(position);
+    }
+    void EnableControl(int, bool) override {}
+    int ShowMessageBox(const std::string& text, const char*, MessageButtons) override {
+        Line("not asked: " + text);
+        return AnswerNo;
+    }
+    void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
+        Line(FormatText("attempt at flash offset 0x%05X failed: %s", static_cast<unsigned>(offset),
+                        StepName(step)));
+        if (echo_) echo_->ChunkAttemptFailed(offset, step);
+    }
+
+  private:
+    RunLog& log_;
+    OperatorFeedback* echo_;
+    std::string prefix_;
+};
+
+// The restart steps of the platform, with their failures written to the log
+// instead of shown: a silent run never opens a message box.
+class LoggedRestart : public RestartPlatform {
+  public:
+    LoggedRestart(RestartPlatform& platform, RunLog& log) : platform_(platform), log_(log) {}
+    bool failed = false;
+
+    int OpenProcessToken() override { return platform_.OpenProcessToken(); }
+    void LookupShutdownPrivilege() override { platform_.LookupShutdownPrivilege(); }
+    unsigned long EnableShutdownPrivilege() override { return platform_.EnableShutdownPrivilege(); }
+    int RequestRestart(unsigned flags) override {
+        log_.Line(FormatText("Restart: requested with flags 0x%X", flags));
+        return platform_.RequestRestart(flags);
+    }
+    void ShowMessage(const char* text, const char*) override {
+        log_.Line(std::string("Restart: ") + text);
+        failed = true;
+    }
+
+  private:
+    RestartPlatform& platform_;
+    RunLog& log_;
+};
+
+bool IsChosen(const DriveChoice& choice, int position, const DeviceRecord& drive,
+              DriveBackend& backend) {
+    switch (choice.kind) {
+        case DriveChoice::Position:
+            return position == choice.position;
+        case DriveChoice::Letter:
+            // The back-ends write drive letters in upper case, as choices are.
+            return drive.DriveLetter != 0 && drive.DriveLetter == choice.letter;
+        case DriveChoice::AdapterTarget:
+            return drive.DriveLetter == 0 && drive.AdapterId == choice.adapter &&
+                   drive.TargetId == choice.target;
+        case DriveChoice::Path:
+            return backend.AddressOf(drive) == choice.path;
+        default:
+            return true;
+    }
+}
+
+// Empty when the image may be written; otherwise why not.
+std::string PayloadProblem(const FirmwarePayload& payload) {
+    if (payload.IsPlaceholder()) return "unfilled (Need Combine firmware first !!)";
+    const unsigned computed = ImageChecksum(payload.Image(), ImageSize);
+    const unsigned stored = payload.StoredChecksum();
+    if (computed == stored) return "";
+    return FormatText("checksum does not match (%04X / %04X)", computed, stored);
+}
+
+RunOutcome Finish(RunLog& log, RunSeams& seams, RunOutcome outcome) {
+    log.Line(FormatText("Result: %s, exit code %d", OutcomeText(outcome), seams.exitCode(outcome)));
+    return outcome;
+}
+
+void LogStart(RunLog& log, RunSeams& seams, const std::string& switchText) {
+    log.Line(FormatText("Flash Upgrade Program %s, switches: %s", seams.programVersion,
+                        switchText.c_str()));
+}
+
+// Reads the drive's whole flash, as Save does, into a new file of the
+// backup folder. A file that was begun but not finished is removed.
+bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& folder,
+                 LoggingFeedback& feedback) {
+    FlashBuffer buffer = AllocateFlashBuffer(drive.FlashSize);
+    if (!buffer) {
+        feedback.Line(std::string("backup: ") + WriteMemoryFailedText);
+        return false;
+    }
+    DeviceSession session(device);
+    if (!session.Open(drive)) {
+        feedback.Line("backup: " + OpenDeviceFailedText(drive));
+        return false;
+    }
+    const int read = ReadFlashImage(device, buffer.get(), feedback);
+    session.Close();
+    if (!read) {
+        feedback.Line("backup: the flash could not be read");
+        return false;
+    }
+
+    std::string name;
+    BackupFolder::Created created = BackupFolder::Created::NameTaken;
+    for (int attempt = 1;
+         attempt <= MaxBackupCandidates && created == BackupFolder::Created::NameTaken; ++attempt) {
+        name = BackupFileName(drive, attempt);
+        created = folder.CreateNew(name);
+    }
+    const std::string path = folder.PathOf(name);
+    if (created != BackupFolder::Created::Yes) {
+        feedback.Line("backup: cannot create " + path);
+        return false;
+    }
+    if (!folder.Write(buffer.get(), drive.FlashSize) || !folder.Close()) {
+        folder.Remove();
+        feedback.Line("backup: cannot write " + path + ", removed");
+        return false;
+    }
+    feedback.Line(FormatText("backup written: %s (%u bytes)", path.c_str(),
+                             static_cast<unsigned>(drive.FlashSize)));
+    return true;
+}
+
+}  // namespace
+
+RunOutcome EndBeforeRun(const std::string& switchText, const std::string& reason,
+                        RunOutcome outcome, RunSeams& seams) {
+    RunLog log(seams.logSink, seams.clock);
+    LogStart(log, seams, switchText);
+    log.Line(reason);
+    return Finish(log, seams, outcome);
+}
+
+RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payload,
+                         RunSeams& seams) {
+    RunLog log(seams.logSink, seams.clock);
+    LogStart(log, seams, plan.switchText);
+    if (plan.action != PlanAction::Upgrade && plan.action != PlanAction::List) {
+        return Finish(log, seams, RunOutcome::Help);
+    }
+    const bool upgrade = plan.action == PlanAction::Upgrade;
+
+    const std::string problem = PayloadProblem(payload);
+    if (!problem.empty()) {
+        log.Line("Payload: " + problem);
+        if (upgrade) return Finish(log, seams, RunOutcome::BadPayload);
+    } else {
+        log.Line(FormatText("Payload: firmware %s for model %u, checksum %04X",
+                            payload.Version().c_str(), static_cast<unsigned>(payload.ModelId()),
+                            static_cast<unsigned>(payload.StoredChecksum())));
+    }
+    if (upgrade && plan.hasBackup && (seams.backup == nullptr || !seams.backup->Exists())) {
+        log.Line("Backup folder not found: " + plan.backupFolder);
+        return Finish(log, seams, RunOutcome::BadUsage);
+    }
+
+    log.Line("Platform: " + seams.backend.Description());
+    std::unique_ptr<DeviceAccess> device = seams.backend.Create();
+    if (device == nullptr || device->Initialized == 0) {
+        log.Line("Back-end failed: " + seams.backend.FailureText());
+        return Finish(log, seams, RunOutcome::Failed);
+    }
+    DeviceList drives;
+    device->EnumerateDevices(drives);
+    log.Line(FormatText("Drives found: %d", drives.Count()));
+
+    LoggingFeedback feedback(log, seams.echo);
+    std::vector<int> targets;
+    bool anyChosen = false;
+    for (int position = 0; position < drives.Count(); ++position) {
+        const DeviceRecord& drive = *drives.At(position);
+        log.Line(DriveLogText(position, seams.backend.AddressOf(drive), drive));
+        if (!IsChosen(plan.drive, position, drive, seams.backend)) continue;
+        anyChosen = true;
+        feedback.SetDrive(position);
+        const GuardVerdict verdict = JudgeDrive(payload.ModelId(), drive);
+        if (verdict.passes) {
+            feedback.Line("model guard passes: " + verdict.reason);
+        } else {
+            feedback.Line(
+                (plan.force ? "model guard skipped (forced): " : "model guard refuses: ") +
+                verdict.reason);
+        }
+        if (verdict.passes || plan.force) targets.push_back(position);
+    }
+
+    if (!anyChosen && plan.drive.kind != DriveChoice::All) {
+        log.Line("The chosen drive was not found");
+        return Finish(log, seams, RunOutcome::NoDrive);
+    }
+    if (!upgrade) return Finish(log, seams, RunOutcome::Listed);
+    if (targets.empty()) {
+        log.Line("No drive that this firmware is for");
+        return Finish(log, seams, RunOutcome::NoDrive);
+    }
+
+    int failures = 0;
+    for (int position : targets) {
+        const DeviceRecord& drive = *drives.At(position);
+        feedback.SetDrive(position);
+        if (plan.hasBackup && !BackupDrive(drive, *device, *seams.backup, feedback)) {
+            feedback.Line("not written: no backup");
+            ++failures;
+            continue;
+        }
+        const bool upgraded = UpgradeFirmware(drive, *device, payload, feedback, seams.pause);
+        feedback.Line(upgraded ? "upgraded" : "not upgraded");
+        if (!upgraded) ++failures;
+    }
+    device.reset();
+
+    if (failures != 0) return Finish(log, seams, RunOutcome::Failed);
+    if (!plan.reboot) return Finish(log, seams, RunOutcome::Upgraded);
+    if (seams.restart == nullptr) {
+        log.Line("Restart: not available here");
+        return Finish(log, seams, RunOutcome::Failed);
+    }
+    LoggedRestart restart(*seams.restart, log);
+    RestartWindowsWith(seams.platformId, seams.majorVersion, restart);
+    return Finish(log, seams, restart.failed ? RunOutcome::Failed : RunOutcome::Restarted);
+}
