@@ -1,0 +1,399 @@
+// Both back-ends through DeviceAccess, with simulated drives behind the
+// carriers that stand in for the platform: what they find, and every request
+// exactly as the platform receives it.
+#include <gmock/gmock.h>
+
+#include "device/ByteOrder.h"
+#include "flash/FormatText.h"
+#include "tests/unit/Rig.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+bool Same(const DeviceRecord& a, const DeviceRecord& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A request as text: bytes in hex, the data address the carrier was handed
+// as PTR, four or more zero bytes as 0*N, trailing zeros left out.
+std::string Dump(const uint8_t* bytes, size_t size, size_t dataField, const void* data) {
+    std::string text;
+    size_t zeros = 0;
+    auto flush = [&] {
+        for (; zeros > 0 && zeros < 4; --zeros) text += " 00";
+        if (zeros) text += FormatText(" 0*%zu", zeros);
+        zeros = 0;
+    };
+    for (size_t i = 0; i < size; ++i) {
+        if (data && i == dataField &&
+            ReadLe32(bytes + i) == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data))) {
+            flush();
+            text += " PTR";
+            i += 3;
+        } else if (bytes[i] == 0) {
+            ++zeros;
+        } else {
+            flush();
+            text += FormatText(" %02X", bytes[i]);
+        }
+    }
+    return text.empty() ? text : text.substr(1);
+}
+
+template <class Access>
+std::vector<int> SendEveryCommand(Access& a, uint8_t* buffer) {
+    return {a.InquireDevice(),
+            a.TestUnitReady(),
+            a.IdentifyController(),
+            a.ReadBufferData(buffer, 1, 0xC000, 0x4000),
+            a.ReadFlashData(buffer, 0, 0x4000, 0x4000),
+            a.WriteBufferSave(buffer, 1, 0x1234, 0x4000),
+            a.CommitMicrocode()};
+}
+
+TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
+    Rig rig;
+    auto& access = static_cast<PassThroughDeviceAccess&>(*rig.access);
+    DeviceRecord record = ZeroDeviceRecord();
+    record.AdapterId = 3;
+    record.TargetId = 5;
+    record.Lun = 7;
+    record.DriveLetter = 'E';
+    ASSERT_EQ(access.OpenDevice(record), 1);
+    std::vector<uint8_t> buffer(0x4000);
+    EXPECT_THAT(SendEveryCommand(access, buffer.data()), ElementsAre(1, 1, 1, 1, 1, 1, 1));
+    std::vector<std::string> sent;
+    for (const auto& call : rig.carrier->Controls())
+        sent.push_back(
+            FormatText("%X %u %u: ", call.code, call.inputSize, call.outputSize) +
+            Dump(call.input.data(), call.input.size(), DataLocationField, call.directData));
+    EXPECT_THAT(sent,
+                ElementsAre("4D004 44 592: 2C 00 00 03 05 07 06 18 01 0*4 02 00 00 00 01 00 00 50 "
+                            "00 00 00 30 00 00 00 12 00 00 00 C0",
+                            "4D004 44 80: 2C 00 00 03 05 07 0C 18 01 0*8 01 00 00 50 00 00 00 30",
+                            "4D004 80 272: 2C 00 00 03 05 07 0A 18 01 00 00 00 C0 0*4 01 00 00 50 "
+                            "00 00 00 30 00 00 00 3C 01 0*6 C0",
+                            "4D014 80 80: 2C 00 00 03 05 07 0A 18 01 0*4 40 00 00 00 01 00 00 PTR "
+                            "30 00 00 00 3C 02 01 00 C0 00 00 40",
+                            "4D014 80 80: 2C 00 00 03 05 07 0A 18 01 0*4 40 00 00 00 01 00 00 PTR "
+                            "30 00 00 00 3C 01 00 00 40 00 00 40 00 01",
+                            "4D014 80 80: 2C 00 00 03 05 07 0A 18 0*5 40 00 00 00 01 00 00 PTR 30 "
+                            "00 00 00 3B 07 01 00 12 34 00 40",
+                            "4D014 80 80: 2C 00 00 03 05 07 0A 18 0*9 01 0*6 30 00 00 00 3B 04"));
+}
+
+TEST(Aspi, EveryRequestAsTheLibraryReceivesIt) {
+    Rig rig(Rig::Aspi);
+    auto& access = static_cast<AspiDeviceAccess&>(*rig.access);
+    DeviceRecord record = ZeroDeviceRecord();
+    record.TargetId = 1;
+    ASSERT_EQ(access.OpenDevice(record), 1);
+    std::vector<uint8_t> buffer(0x4000);
+    EXPECT_THAT(SendEveryCommand(access, buffer.data()), ElementsAre(1, 1, 1, 1, 1, 1, 1));
+    std::vector<std::string> sent;
+    for (const auto& request : rig.host.Requests()) {
+        sent.push_back(
+            Dump(request.block.data(), request.block.size(), ExecDataPointerOffset, request.data));
+        // The data commands hand over the caller's buffer, the probes one of their own.
+        EXPECT_EQ(request.data == buffer.data(), sent.size() >= 4 && sent.size() <= 6);
+    }
+    EXPECT_THAT(
+        sent,
+        ElementsAre("02 00 00 08 0*4 01 00 00 00 64 00 00 00 PTR 0E 06 0*26 12 00 00 00 64",
+                    "02 00 00 08 0*4 01 0*11 0E 0C",
+                    "02 00 00 08 0*4 01 00 00 00 64 00 00 00 PTR 0E 0A 0*26 3C 01 0*6 64",
+                    "02 00 00 08 0*4 01 0*4 40 00 00 PTR 0E 0A 0*26 3C 02 01 00 C0 00 00 40",
+                    "02 00 00 08 0*4 01 0*4 40 00 00 PTR 0E 0A 0*26 3C 01 00 00 40 00 00 40 00 01",
+                    "02 00 00 10 0*4 01 0*4 40 00 00 PTR 0E 0A 0*26 3B 07 01 00 12 34 00 40",
+                    "02 00 00 10 0*4 01 0*11 0E 0A 0*26 3B 04"));
+}
+
+// The probe both back-ends run at every address. A refused command ends
+// with a check condition on pass-through and with SS_ERR on ASPI.
+struct ProbeCase {
+    const char* name;
+    uint8_t deviceType;
+    uint16_t signature, chip, flashKb;
+    uint8_t refused;  // operation code, or 0xFF
+    bool listedPassThrough, listedAspi;
+    uint32_t flashSize;
+};
+
+class Probe : public ::testing::TestWithParam<std::tuple<ProbeCase, Rig::Kind>> {};
+
+TEST_P(Probe, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
+    const auto& [c, kind] = GetParam();
+    SimDriveIdentity identity;
+    identity.vendor = "ABCDEFGH";
+    identity.product = "0123456789ABCDEF";
+    identity.revision = "WXYZ";
+    identity.versionMajor = 0x0102;
+    identity.versionMinor = 0x0304;
+    identity.deviceType = c.deviceType;
+    identity.signature = c.signature;
+    identity.chipCode = c.chip;
+    identity.flashSizeKb = c.flashKb;
+    Rig rig(kind, identity);
+    if (c.refused != 0xFF && kind == Rig::Aspi) rig.host.RefuseOpcode(c.refused);
+    if (c.refused != 0xFF && kind == Rig::PassThrough)
+        rig.carrier->OverrideScsiStatus('E', c.refused, 2);
+    DeviceList list;
+    rig.access->EnumerateDevices(list);
+    EXPECT_TRUE(Same(rig.access->CurrentDevice, ZeroDeviceRecord()));
+    ASSERT_EQ(list.Count(), (kind == Rig::Aspi ? c.listedAspi : c.listedPassThrough) ? 1 : 0);
+    std::vector<uint8_t> opcodes;
+    for (const SimLogEntry& entry : rig.drive->Log()) opcodes.push_back(entry.cdb[0]);
+    if (list.Count() == 0) return;
+    EXPECT_TRUE(c.refused != 0xFF || opcodes == std::vector<uint8_t>({0x12, 0, 0, 0x3C}));
+    const DeviceRecord& r = *list.At(0);
+    EXPECT_EQ(FormatText("%s|%s|%s|%s|%X %u.%u %X|%u %u %u %d", r.Vendor, r.Product, r.Revision,
+                         r.VendorProduct, r.ChipCode, r.VersionMajor, r.VersionMinor, r.FlashSize,
+                         r.AdapterId, r.TargetId, r.Lun, r.DriveLetter),
+              FormatText(
+                  "ABCDEFGH|0123456789ABCDEF|WXYZ|ABCDEFGH0123456789ABCDEF|%X 258.772 %X|0 %d 0 %d",
+                  c.chip, c.flashSize, kind == Rig::Aspi, kind == Rig::Aspi ? 0 : 'E'));
+}
+
+const ProbeCase kProbes[] = {
+    {"Good", 5, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
+    {"QualifierBits", 0x25, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
+    {"HardDisk", 0, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
+    {"DeviceType0x15", 0x15, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
+    {"SignatureSwapped", 5, 0x0611, 0x3120, 0x80, 0xFF, false, false, 0},
+    {"UnknownChip", 5, 0x1106, 0x3160, 0x80, 0xFF, false, false, 0},
+    {"ChipBytesSwapped", 5, 0x1106, 0x2031, 0x80, 0xFF, false, false, 0},
+    {"Chip3140", 5, 0x1106, 0x3140, 0x80, 0xFF, true, true, 0x20000},
+    {"Chip3120NoSize", 5, 0x1106, 0x3120, 0, 0xFF, true, true, 0x20000},
+    {"Chip3140NoSize", 5, 0x1106, 0x3140, 0, 0xFF, true, true, 0x80000},
+    {"Chip3180NoSize", 5, 0x1106, 0x3180, 0, 0xFF, true, true, 0x40000},
+    {"InquiryRefused", 5, 0x1106, 0x3120, 0x80, OpInquiry, false, false, 0},
+    {"TestUnitReadyRefused", 5, 0x1106, 0x3120, 0x80, OpTestUnitReady, true, true, 0x20000},
+    // Pass-through judges the identification block alone, whatever the status.
+    {"IdentificationRefused", 5, 0x1106, 0x3120, 0x80, OpReadBuffer, true, false, 0x20000},
+};
+
+INSTANTIATE_TEST_SUITE_P(Device, Probe,
+                         ::testing::Combine(::testing::ValuesIn(kProbes),
+                                            ::testing::Values(Rig::PassThrough, Rig::Aspi)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == Rig::Aspi ? "Aspi" : "PassThrough");
+                         });
+
+TEST(JudgeIdentification, ReadsLittleEndianFieldsAndLeavesARejectedRecordAlone) {
+    const uint8_t answer[12] = {0x06, 0x11, 0x80, 0x31, 0xAA, 0x55, 2, 1, 9, 0, 0xFF, 0xFF};
+    DeviceRecord record = ZeroDeviceRecord();
+    ASSERT_TRUE(JudgeIdentification(answer, record));
+    EXPECT_EQ(FormatText("%X %X %X %X", record.ChipCode, record.VersionMajor, record.VersionMinor,
+                         record.FlashSize),
+              "3180 102 9 3FFFC00");
+    const uint8_t wrong[12] = {0x11, 0x06, 0x20, 0x31};
+    const DeviceRecord before = record;
+    EXPECT_FALSE(JudgeIdentification(wrong, record));
+    EXPECT_TRUE(Same(record, before));
+    EXPECT_EQ(DefaultFlashSize(0x3160), 0u);
+}
+
+TEST(PassThrough, RegistryVersionAndLettersDecideWhatIsOpened) {
+    using Registry = SimPassThroughCarrier::Registry;
+    const struct {
+        Registry registry;
+        uint32_t major, access, share;
+        int initialized;
+    } cases[] = {{Registry::Present, 3, 0x80000000u, 1, 1},
+                 {Registry::Present, 4, 0x80000000u, 1, 1},
+                 {Registry::Missing, 5, 0xC0000000u, 3, 0},
+                 {Registry::Unreadable, 6, 0xC0000000u, 3, 0}};
+    for (const auto& c : cases) {
+        auto owned = std::make_unique<SimPassThroughCarrier>();
+        SimPassThroughCarrier& carrier = *owned;
+        carrier.SetRegistry(c.registry, c.major);  // as many subkeys as the version, say
+        carrier.SetMajorVersion(c.major);
+        carrier.AddDrive('E');
+        PassThroughDeviceAccess access(std::move(owned));
+        EXPECT_EQ(access.Initialized, c.initialized);
+        EXPECT_EQ(access.AdapterCount, c.initialized ? c.major : 0);
+        DeviceList list;
+        access.EnumerateDevices(list);
+        ASSERT_EQ(access.OpenDevice(*list.At(0)), 1);
+        ASSERT_EQ(carrier.Opens().size(), 25u);
+        for (size_t i = 0; i < 25; ++i) {
+            EXPECT_EQ(carrier.Opens()[i].path,
+                      FormatText("\\\\.\\%c:", i < 24 ? int('C' + i) : 'E'));
+            EXPECT_EQ(carrier.Opens()[i].access, c.access);
+            EXPECT_EQ(carrier.Opens()[i].shareMode, c.share);
+        }
+    }
+}
+
+TEST(PassThrough, ListsDrivesInLetterOrderAndClosesEachFileBeforeTheNext) {
+    Rig rig;
+    SimDriveIdentity disk;
+    disk.deviceType = 0;
+    rig.carrier->AddDrive('Z');
+    rig.carrier->AddDrive('C', disk);
+    rig.carrier->AddDrive('D');
+    rig.carrier->RefuseAccess('F');
+    rig.carrier->RefusePassThrough('G');
+    DeviceList list;
+    rig.access->EnumerateDevices(list);
+    std::string letters;
+    for (int i = 0; i < list.Count(); ++i) letters += list.At(i)->DriveLetter;
+    EXPECT_EQ(letters, "DEZ");
+    EXPECT_EQ(rig.carrier->Closes(), "CDEGZ");
+    EXPECT_EQ(rig.carrier->OpenHandleCount(), 0);
+    EXPECT_EQ(rig.carrier->StrayCloses(), 0);
+}
+
+TEST(PassThrough, DataCommandsNeedAnOpenFileASucceedingCallAndGoodStatus) {
+    Rig rig;
+    DeviceRecord record = rig.Found();
+    record.DriveLetter = 'Q';
+    rig.carrier->ClearRecord();
+    uint8_t chunk[16];
+    EXPECT_EQ(rig.access->OpenDevice(record), 0);
+    EXPECT_TRUE(Same(rig.access->CurrentDevice, record));
+    EXPECT_EQ(rig.access->ReadBufferData(chunk, 0, 0, 16), 0);
+    EXPECT_EQ(rig.access->InquireDevice(), 0);
+    EXPECT_TRUE(rig.carrier->Controls().empty());
+    record.DriveLetter = 'E';
+    ASSERT_EQ(rig.access->OpenDevice(record), 1);
+    rig.carrier->OverrideScsiStatus('E', OpWriteBuffer, 2);
+    EXPECT_EQ(rig.access->WriteBufferSave(chunk, 0, 0, 16), 0);
+    EXPECT_EQ(rig.access->CommitMicrocode(), 0);
+    rig.drive->SetVanished(true);
+    EXPECT_EQ(rig.access->ReadFlashData(chunk, 0, 0, 16), 0);
+    rig.access->CloseDevice();
+    EXPECT_TRUE(Same(rig.access->CurrentDevice, record));
+    EXPECT_EQ(rig.carrier->OpenHandleCount(), 0);
+    rig.drive->SetVanished(false);
+    EXPECT_EQ(rig.access->ReadFlashData(chunk, 0, 0, 16), 0);
+    EXPECT_EQ(rig.carrier->Controls().size(), 3u);
+}
+
+TEST(Aspi, SupportInfoStatusDecidesWhetherTheLibraryIsKept) {
+    const struct {
+        uint32_t info;
+        int initialized;
+        uint32_t adapters;
+    } cases[] = {{0x0102, 1, 2}, {0x01FF, 1, 255}, {0xE800, 0, 0},
+                 {0x0002, 0, 0}, {0x8102, 0, 0},   {0x010102, 1, 2}};
+    for (const auto& c : cases) {
+        SimAspiHost host;
+        host.OverrideSupportInfo(c.info);
+        {
+            AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(host), [] { return 0u; });
+            EXPECT_EQ(access.Initialized, c.initialized) << c.info;
+            EXPECT_EQ(access.AdapterCount, c.adapters) << c.info;
+            EXPECT_EQ(host.loaded, c.initialized == 1) << c.info;
+        }
+        EXPECT_FALSE(host.loaded);
+        EXPECT_EQ(host.unloads, 1);
+    }
+    SimAspiHost missing;
+    missing.AddAdapter();
+    missing.loadFails = true;
+    AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(missing), [] { return 0u; });
+    EXPECT_EQ(access.Initialized, 0);
+    DeviceList list;
+    access.EnumerateDevices(list);
+    EXPECT_EQ(access.CommitMicrocode(), 0);
+    EXPECT_TRUE(missing.Requests().empty());
+}
+
+TEST(Aspi, ScansTheTargetsOfEveryAdapterWhoseInquiryCompletes) {
+    for (uint8_t status : {SS_INVALID_HA, SS_ERR, SS_PENDING, uint8_t{2}}) {
+        SimAspiHost host;
+        host.AddAdapter(status, 2);   // its target count must not be used
+        host.AddAdapter(SS_COMP, 0);  // 0 stands for 8
+        host.AddAdapter(SS_COMP, 3);
+        SimDriveIdentity second;
+        second.product = "SECOND";
+        SimulatedDrive hidden, first, last(second);
+        host.AttachDrive(0, 0, hidden);
+        host.AttachDrive(1, 7, first);
+        host.AttachDrive(2, 0, last);
+        AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(host), [] { return 0u; });
+        DeviceList list;
+        access.EnumerateDevices(list);
+        EXPECT_THAT(host.InquiredAdapters(), ElementsAre(0, 1, 2));
+        EXPECT_THAT(host.ExecutedAddresses(), ElementsAre(0x100, 0x101, 0x102, 0x103, 0x104, 0x105,
+                                                          0x106, 0x107, 0x200, 0x201, 0x202));
+        ASSERT_EQ(list.Count(), 2);
+        EXPECT_EQ(list.At(0)->AdapterId * 16 + list.At(0)->TargetId, 0x17);
+        EXPECT_STREQ(list.At(1)->Product, "SECOND          ");
+        std::string inquiry;  // the last adapter's
+        for (const auto& request : host.Requests())
+            if (request.block.size() == HaInquirySize)
+                inquiry = Dump(request.block.data(), HaInquirySize, 0, nullptr);
+        EXPECT_EQ(inquiry, "00 00 02");
+    }
+}
+
+TEST(Aspi, OpeningSendsNothingAndAFailedCommandReturnsZero) {
+    Rig rig(Rig::Aspi);
+    DeviceRecord record = rig.Found();
+    record.Reserved72[5] = 0xAB;  // copied whole, whatever it holds
+    rig.drive->SetVanished(true);
+    const size_t sent = rig.host.Requests().size();
+    EXPECT_EQ(rig.access->OpenDevice(record), 1);
+    EXPECT_EQ(rig.host.Requests().size(), sent);
+    EXPECT_TRUE(Same(rig.access->CurrentDevice, record));
+    uint8_t chunk[16];
+    EXPECT_EQ(rig.access->ReadFlashData(chunk, 0, 0, 16), 0);
+    rig.access->CloseDevice();
+    EXPECT_TRUE(Same(rig.access->CurrentDevice, record));
+    rig.drive->SetVanished(false);
+    rig.drive->SetCommitFails(true);
+    EXPECT_EQ(rig.access->CommitMicrocode(), 0);
+}
+
+// Keeps delayed requests pending until the test ends them.
+struct HeldScheduler : CompletionScheduler {
+    std::vector<std::function<void()>> held;
+    void Schedule(unsigned, std::function<void()> work) override { held.push_back(work); }
+    void CompleteAll() {
+        for (auto& work : std::exchange(held, {})) work();
+    }
+};
+
+TEST(Aspi, WaitsUpTo256SecondsForTheLibraryToEndARequest) {
+    const struct {
+        std::vector<uint32_t> clock;  // one reading per read; the last repeats
+        size_t completeAt;            // the read at which the library ends it
+        int result;
+        size_t reads;
+    } cases[] = {{{1000, 1000 + 255999}, 1, 1, 2},
+                 {{1000, 1000 + 256000}, 1, 0, 2},
+                 {{1000, 2000, 100000, 256999, 257000}, 99, 0, 5},
+                 {{0xFFFFF000u, 0x0002E000u}, 1, 1, 2},  // the clock wraps
+                 {{0xFFFFF000u, 0x0003F000u}, 1, 0, 2}};
+    for (const auto& c : cases) {
+        SimAspiHost host;
+        HeldScheduler scheduler;
+        host.SetScheduler(&scheduler);
+        host.AddAdapter(SS_COMP, 1);
+        SimulatedDrive drive;
+        drive.Flash()[15] = 0xC3;
+        drive.SetCompletionDelayMs(1);
+        host.AttachDrive(0, 0, drive);
+        size_t reads = 0;
+        AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(host), [&] {
+            if (reads == c.completeAt) scheduler.CompleteAll();
+            return c.clock[std::min(reads++, c.clock.size() - 1)];
+        });
+        access.OpenDevice(ZeroDeviceRecord());
+        uint8_t chunk[16] = {};
+        EXPECT_EQ(access.ReadFlashData(chunk, 0, 0, 16), c.result) << c.clock.back();
+        EXPECT_EQ(reads, c.reads) << c.clock.back();
+        // An abandoned request still has its block when the library ends it
+        // late, and the next request gets a block of its own.
+        scheduler.CompleteAll();
+        drive.SetCompletionDelayMs(0);
+        EXPECT_EQ(access.ReadFlashData(chunk, 0, 0, 16), 1);
+        EXPECT_EQ(chunk[15], 0xC3);
+    }
+}
+
+}  // namespace
