@@ -22,7 +22,7 @@ std::string Dump(const uint8_t* bytes, size_t size, size_t dataField, const void
     size_t zeros = 0;
     auto flush = [&] {
         for (; zeros > 0 && zeros < 4; --zeros) text += " 00";
-        if (zeros) text += FormatText(" 0*%zu", zeros);
+        if (zeros) text += FormatText(" 0*%u", static_cast<unsigned>(zeros));
         zeros = 0;
     };
     for (size_t i = 0; i < size; ++i) {
@@ -125,75 +125,65 @@ TEST(Aspi, EveryRequestAsTheLibraryReceivesIt) {
 
 // The probe both back-ends run at every address. A refused command ends
 // with a check condition on pass-through and with SS_ERR on ASPI.
-struct ProbeCase {
-    const char* name;
-    uint8_t deviceType;
-    uint16_t signature, chip, flashKb;
-    uint8_t refused;  // operation code, or 0xFF
-    bool listedPassThrough, listedAspi;
-    uint32_t flashSize;
-};
-
-class Probe : public ::testing::TestWithParam<std::tuple<ProbeCase, Rig::Kind>> {};
-
-TEST_P(Probe, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
-    const auto& [c, kind] = GetParam();
-    SimDriveIdentity identity;
-    identity.vendor = "ABCDEFGH";
-    identity.product = "0123456789ABCDEF";
-    identity.revision = "WXYZ";
-    identity.versionMajor = 0x0102;
-    identity.versionMinor = 0x0304;
-    identity.deviceType = c.deviceType;
-    identity.signature = c.signature;
-    identity.chipCode = c.chip;
-    identity.flashSizeKb = c.flashKb;
-    Rig rig(kind, identity);
-    if (c.refused != 0xFF && kind == Rig::Aspi) rig.host.RefuseOpcode(c.refused);
-    if (c.refused != 0xFF && kind == Rig::PassThrough)
-        rig.carrier->OverrideScsiStatus('E', c.refused, 2);
-    DeviceList list;
-    rig.access->EnumerateDevices(list);
-    EXPECT_TRUE(Same(rig.access->CurrentDevice, ZeroDeviceRecord()));
-    ASSERT_EQ(list.Count(), (kind == Rig::Aspi ? c.listedAspi : c.listedPassThrough) ? 1 : 0);
-    std::vector<uint8_t> opcodes;
-    for (const SimLogEntry& entry : rig.drive->Log()) opcodes.push_back(entry.cdb[0]);
-    if (list.Count() == 0) return;
-    EXPECT_TRUE(c.refused != 0xFF || opcodes == std::vector<uint8_t>({0x12, 0, 0, 0x3C}));
-    const DeviceRecord& r = *list.At(0);
-    EXPECT_EQ(FormatText("%s|%s|%s|%s|%X %u.%u %X|%u %u %u %d", r.Vendor, r.Product, r.Revision,
-                         r.VendorProduct, r.ChipCode, r.VersionMajor, r.VersionMinor, r.FlashSize,
-                         r.AdapterId, r.TargetId, r.Lun, r.DriveLetter),
-              FormatText(
-                  "ABCDEFGH|0123456789ABCDEF|WXYZ|ABCDEFGH0123456789ABCDEF|%X 258.772 %X|0 %d 0 %d",
-                  c.chip, c.flashSize, kind == Rig::Aspi, kind == Rig::Aspi ? 0 : 'E'));
+TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
+    const struct {
+        const char* name;
+        uint8_t deviceType;
+        uint16_t signature, chip, flashKb;
+        uint8_t refused;  // operation code, or 0xFF
+        bool listedPassThrough, listedAspi;
+        uint32_t flashSize;
+    } cases[] = {
+        {"good", 5, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
+        {"qualifier bits", 0x25, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
+        {"hard disk", 0, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
+        {"device type 0x15", 0x15, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
+        {"signature swapped", 5, 0x0611, 0x3120, 0x80, 0xFF, false, false, 0},
+        {"unknown chip", 5, 0x1106, 0x3160, 0x80, 0xFF, false, false, 0},
+        {"chip bytes swapped", 5, 0x1106, 0x2031, 0x80, 0xFF, false, false, 0},
+        {"chip 0x3140", 5, 0x1106, 0x3140, 0x80, 0xFF, true, true, 0x20000},
+        {"0x3120 without size", 5, 0x1106, 0x3120, 0, 0xFF, true, true, 0x20000},
+        {"0x3140 without size", 5, 0x1106, 0x3140, 0, 0xFF, true, true, 0x80000},
+        {"0x3180 without size", 5, 0x1106, 0x3180, 0, 0xFF, true, true, 0x40000},
+        {"inquiry refused", 5, 0x1106, 0x3120, 0x80, OpInquiry, false, false, 0},
+        {"test unit ready refused", 5, 0x1106, 0x3120, 0x80, OpTestUnitReady, true, true, 0x20000},
+        // Pass-through judges the identification block alone, whatever the status.
+        {"identification refused", 5, 0x1106, 0x3120, 0x80, OpReadBuffer, true, false, 0x20000},
+    };
+    for (const auto& c : cases) {
+        for (Rig::Kind kind : {Rig::PassThrough, Rig::Aspi}) {
+            SCOPED_TRACE(std::string(c.name) + (kind == Rig::Aspi ? ", ASPI" : ", pass-through"));
+            SimDriveIdentity identity;
+            identity.deviceType = c.deviceType;
+            identity.signature = c.signature;
+            identity.chipCode = c.chip;
+            identity.flashSizeKb = c.flashKb;
+            identity.versionMajor = 0x0102;
+            identity.versionMinor = 0x0304;
+            Rig rig(kind, identity);
+            if (c.refused != 0xFF && kind == Rig::Aspi) rig.host.RefuseOpcode(c.refused);
+            if (c.refused != 0xFF && kind == Rig::PassThrough)
+                rig.carrier->OverrideScsiStatus('E', c.refused, 2);
+            DeviceList list;
+            rig.access->EnumerateDevices(list);
+            EXPECT_TRUE(Same(rig.access->CurrentDevice, ZeroDeviceRecord()));
+            EXPECT_EQ(list.Count(), (kind == Rig::Aspi ? c.listedAspi : c.listedPassThrough));
+            if (list.Count() != 1) continue;
+            std::string opcodes;
+            for (const SimLogEntry& entry : rig.drive->Log())
+                opcodes += FormatText("%02X", entry.cdb[0]);
+            EXPECT_TRUE(c.refused != 0xFF || opcodes == "1200003C") << opcodes;
+            const DeviceRecord& r = *list.At(0);
+            EXPECT_EQ(
+                FormatText("%s|%s|%s|%s|%X %u.%u %X|%u %u %u %d", r.Vendor, r.Product, r.Revision,
+                           r.VendorProduct, r.ChipCode, r.VersionMajor, r.VersionMinor, r.FlashSize,
+                           r.AdapterId, r.TargetId, r.Lun, r.DriveLetter),
+                FormatText("SIMDRIVE|DVD-ROM SIM16X  |1.00|SIMDRIVEDVD-ROM SIM16X  |%X "
+                           "258.772 %X|0 %d 0 %d",
+                           c.chip, c.flashSize, kind == Rig::Aspi, kind == Rig::Aspi ? 0 : 'E'));
+        }
+    }
 }
-
-const ProbeCase kProbes[] = {
-    {"Good", 5, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
-    {"QualifierBits", 0x25, 0x1106, 0x3120, 0x80, 0xFF, true, true, 0x20000},
-    {"HardDisk", 0, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
-    {"DeviceType0x15", 0x15, 0x1106, 0x3120, 0x80, 0xFF, false, false, 0},
-    {"SignatureSwapped", 5, 0x0611, 0x3120, 0x80, 0xFF, false, false, 0},
-    {"UnknownChip", 5, 0x1106, 0x3160, 0x80, 0xFF, false, false, 0},
-    {"ChipBytesSwapped", 5, 0x1106, 0x2031, 0x80, 0xFF, false, false, 0},
-    {"Chip3140", 5, 0x1106, 0x3140, 0x80, 0xFF, true, true, 0x20000},
-    {"Chip3120NoSize", 5, 0x1106, 0x3120, 0, 0xFF, true, true, 0x20000},
-    {"Chip3140NoSize", 5, 0x1106, 0x3140, 0, 0xFF, true, true, 0x80000},
-    {"Chip3180NoSize", 5, 0x1106, 0x3180, 0, 0xFF, true, true, 0x40000},
-    {"InquiryRefused", 5, 0x1106, 0x3120, 0x80, OpInquiry, false, false, 0},
-    {"TestUnitReadyRefused", 5, 0x1106, 0x3120, 0x80, OpTestUnitReady, true, true, 0x20000},
-    // Pass-through judges the identification block alone, whatever the status.
-    {"IdentificationRefused", 5, 0x1106, 0x3120, 0x80, OpReadBuffer, true, false, 0x20000},
-};
-
-INSTANTIATE_TEST_SUITE_P(Device, Probe,
-                         ::testing::Combine(::testing::ValuesIn(kProbes),
-                                            ::testing::Values(Rig::PassThrough, Rig::Aspi)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) +
-                                    (std::get<1>(info.param) == Rig::Aspi ? "Aspi" : "PassThrough");
-                         });
 
 TEST(PassThrough, RegistryVersionAndLettersDecideWhatIsOpened) {
     using Registry = SimPassThroughCarrier::Registry;

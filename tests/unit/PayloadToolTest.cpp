@@ -145,7 +145,7 @@ TEST_F(Combine, FillsTheBlockOfACopyAndReplacesAnOlderOutput) {
 TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     auto refused = [this](const std::vector<std::string>& args, const char* why) {
         const size_t files = Files();
-        EXPECT_EQ(Run(args), 1);
+        EXPECT_EQ(Run(args), 1) << why;
         EXPECT_EQ(err.str().rfind("combine-firmware: ", 0), 0u) << err.str();
         EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
         EXPECT_EQ(Files(), files);
@@ -164,9 +164,11 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     std::vector<std::string> args = Args();
     args[0] += ".none";
     refused(args, "cannot read");
-    fs::create_hard_link(program, folder / "link");
-    for (const fs::path& same :
-         {program, folder / "." / "sub" / ".." / "program.exe", folder / "link"})
+    std::vector<fs::path> names = {program, folder / "." / "sub" / ".." / "program.exe"};
+#ifndef _WIN32  // under Wine two hard links of one file show two file indexes (measured)
+    fs::create_hard_link(program, names.emplace_back(folder / "link"));
+#endif
+    for (const fs::path& same : names)
         refused({program.string(), image.string(), "1", "1", same.string()},
                 "is the program itself");
     refused({program.string(), image.string(), "1", "1", (folder / "no" / "x").string()},
@@ -238,7 +240,8 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
         {[](Bytes& b) { b.resize(0x4321 + PayloadBlockSize), b[0x4321 + 41] = 0x40; }, 0,
          at4321 + "0089 (does not match)\nmodel digit: 4\n"},
         {[](Bytes& b) { b[0x4321 + PayloadImageOffset] = 0; }, 0,
-         FormatText("payload block at 0x%zX", second) + filled + "0049 (matches)\n"},
+         FormatText("payload block at 0x%X", static_cast<unsigned>(second)) + filled +
+             "0049 (matches)\n"},
         {[&](Bytes& b) { b[second + PayloadImageOffset] = 0; }, 0, at4321 + "0049 (matches)\n"},
         {[](Bytes&) {}, 1, "holds 2 blocks that could be the payload"},
         {[&](Bytes& b) { b[0x4321 + PayloadImageOffset] = b[second + PayloadImageOffset] = 0; }, 1,
