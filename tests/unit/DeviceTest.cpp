@@ -123,6 +123,18 @@ TEST(Aspi, EveryRequestAsTheLibraryReceivesIt) {
                     "02 00 00 10 0*4 01 0*11 0E 0A 0*26 3B 04"));
 }
 
+// The direction and length each command announces (the carriers bring
+// their own; the simulated drive reads these).
+TEST(DriveCommands, AnnounceTheirDirectionAndDataLength) {
+    std::string text;
+    for (const CommandDescription& c :
+         {InquiryCommand(0x64), TestUnitReadyCommand(), IdentifyCommand(0xC0),
+          ReadBufferDataCommand(1, 2, 0x4000), ReadFlashDataCommand(1, 2, 0x300),
+          WriteBufferSaveCommand(1, 2, 0x20), CommitMicrocodeCommand()})
+        text += FormatText("%d %X, ", static_cast<int>(c.direction), c.dataLength);
+    EXPECT_EQ(text, "1 64, 1 0, 1 C0, 1 4000, 1 300, 2 20, 2 0, ");
+}
+
 // The probe both back-ends run at every address. A refused command ends
 // with a check condition on pass-through and with SS_ERR on ASPI.
 TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
@@ -185,7 +197,10 @@ TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
     }
 }
 
-TEST(PassThrough, RegistryVersionAndLettersDecideWhatIsOpened) {
+// The registry decides whether the back-end is usable; the version, the
+// access mode of the device files, C: to Z: in turn, each closed before the
+// next is opened.
+TEST(PassThrough, ScansTheLettersWithTheVersionsAccessMode) {
     using Registry = SimPassThroughCarrier::Registry;
     const struct {
         Registry registry;
@@ -200,70 +215,62 @@ TEST(PassThrough, RegistryVersionAndLettersDecideWhatIsOpened) {
         SimPassThroughCarrier& carrier = *owned;
         carrier.SetRegistry(c.registry, c.major);  // as many subkeys as the version, say
         carrier.SetMajorVersion(c.major);
-        carrier.AddDrive('E');
+        SimDriveIdentity disk;
+        disk.deviceType = 0;
+        carrier.AddDrive('C', disk);
+        for (char letter : {'D', 'E', 'Z'}) carrier.AddDrive(letter);
+        carrier.RefuseAccess('F');
+        carrier.RefusePassThrough('G');
         PassThroughDeviceAccess access(std::move(owned));
         EXPECT_EQ(access.Initialized, c.initialized);
         EXPECT_EQ(access.AdapterCount, c.initialized ? c.major : 0);
         DeviceList list;
         access.EnumerateDevices(list);
-        ASSERT_EQ(access.OpenDevice(*list.At(0)), 1);
-        ASSERT_EQ(carrier.Opens().size(), 25u);
-        for (size_t i = 0; i < 25; ++i) {
-            EXPECT_EQ(carrier.Opens()[i].path,
-                      FormatText("\\\\.\\%c:", i < 24 ? int('C' + i) : 'E'));
-            EXPECT_EQ(carrier.Opens()[i].access, c.access);
-            EXPECT_EQ(carrier.Opens()[i].shareMode, c.share);
-        }
+        std::string letters;
+        for (int i = 0; i < list.Count(); ++i) letters += list.At(i)->DriveLetter;
+        EXPECT_EQ(letters, "DEZ");
+        EXPECT_EQ(carrier.Closes(), "CDEGZ");
+        EXPECT_EQ(carrier.OpenHandleCount() + carrier.StrayCloses(), 0);
+        ASSERT_EQ(access.OpenDevice(*list.At(1)), 1);
+        std::string opened;
+        for (const auto& open : carrier.Opens())
+            opened += FormatText("%s %X %u, ", open.path.c_str(), open.access, open.shareMode);
+        std::string expected;
+        for (char letter : std::string("CDEFGHIJKLMNOPQRSTUVWXYZE"))
+            expected += FormatText("\\\\.\\%c: %X %u, ", letter, c.access, c.share);
+        EXPECT_EQ(opened, expected);
     }
 }
 
-TEST(PassThrough, ListsDrivesInLetterOrderAndClosesEachFileBeforeTheNext) {
-    Rig rig;
-    SimDriveIdentity disk;
-    disk.deviceType = 0;
-    rig.carrier->AddDrive('Z');
-    rig.carrier->AddDrive('C', disk);
-    rig.carrier->AddDrive('D');
-    rig.carrier->RefuseAccess('F');
-    rig.carrier->RefusePassThrough('G');
-    DeviceList list;
-    rig.access->EnumerateDevices(list);
-    std::string letters;
-    for (int i = 0; i < list.Count(); ++i) letters += list.At(i)->DriveLetter;
-    EXPECT_EQ(letters, "DEZ");
-    EXPECT_EQ(rig.carrier->Closes(), "CDEGZ");
-    EXPECT_EQ(rig.carrier->OpenHandleCount(), 0);
-    EXPECT_EQ(rig.carrier->StrayCloses(), 0);
-}
-
+// Only a library whose support information says SS_COMP is kept; an
+// unusable one sends nothing.
 TEST(Aspi, SupportInfoStatusDecidesWhetherTheLibraryIsKept) {
     const struct {
         uint32_t info;
+        bool loadFails;
         int initialized;
         uint32_t adapters;
-    } cases[] = {{0x0102, 1, 2}, {0x01FF, 1, 255}, {0xE800, 0, 0},
-                 {0x0002, 0, 0}, {0x8102, 0, 0},   {0x010102, 1, 2}};
+    } cases[] = {{0x0102, false, 1, 2}, {0x01FF, false, 1, 255}, {0xE800, false, 0, 0},
+                 {0x0002, false, 0, 0}, {0x8102, false, 0, 0},   {0x010102, false, 1, 2},
+                 {0x0102, true, 0, 0}};
     for (const auto& c : cases) {
         SimAspiHost host;
         host.OverrideSupportInfo(c.info);
+        host.loadFails = c.loadFails;
+        host.AddAdapter();
         {
             AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(host), [] { return 0u; });
             EXPECT_EQ(access.Initialized, c.initialized);
             EXPECT_EQ(access.AdapterCount, c.adapters);
             EXPECT_EQ(host.loaded, c.initialized == 1);
+            DeviceList list;
+            access.EnumerateDevices(list);
+            access.CommitMicrocode();
+            EXPECT_EQ(host.Requests().empty(), !c.initialized);
         }
         EXPECT_FALSE(host.loaded);
-        EXPECT_EQ(host.unloads, 1);
+        EXPECT_EQ(host.unloads, c.loadFails ? 0 : 1);
     }
-    SimAspiHost missing;
-    missing.AddAdapter();
-    missing.loadFails = true;
-    AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(missing), [] { return 0u; });
-    EXPECT_EQ(access.Initialized, 0);
-    DeviceList list;
-    access.EnumerateDevices(list);
-    EXPECT_EQ(access.CommitMicrocode(), 0);
-    EXPECT_TRUE(missing.Requests().empty());
 }
 
 TEST(Aspi, ScansTheTargetsOfEveryAdapterWhoseInquiryCompletes) {

@@ -45,34 +45,16 @@ const std::string kSuccess = "12 progress 56; 12 progress 65; 12 progress 75; 12
 
 // Every end of the upgrade: the journal tells what the operator saw, in
 // which order, and what was still open or held at each step.
-struct EndCase {
-    const char* name;
-    std::function<void(Upgrade&)> arrange;
-    bool result;
-    std::string journal;
-    int writes;  // WRITE BUFFER mode 7 commands the drive received
-};
-
-class UpgradeEnd : public ::testing::TestWithParam<EndCase> {};
-
-TEST_P(UpgradeEnd, JournalAndDrive) {
-    const EndCase& c = GetParam();
-    Upgrade run;
-    c.arrange(run);
-    const std::vector<uint8_t> flashBefore = run.rig.drive->Flash();
-    EXPECT_EQ(run.Run(), c.result);
-    EXPECT_EQ(run.rig.feedback.journal, c.journal);
-    EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
-    EXPECT_EQ(run.rig.drive->Flash(), run.rig.drive->Committed() ? run.Image() : flashBefore);
-    EXPECT_EQ(run.rig.carrier->OpenHandleCount(), 0);
-    EXPECT_EQ(LiveFlashBuffers(), 0);
-    for (size_t size : run.sizes) EXPECT_EQ(size, ImageSize);
-}
-
-std::vector<EndCase> Ends() {
+TEST(UpgradeFirmware, EveryEnd) {
     const std::vector<uint8_t> block = PayloadBlock();
     const unsigned sum = ImageChecksum(block.data() + PayloadImageOffset, ImageSize);
-    return {
+    const struct {
+        const char* name;
+        std::function<void(Upgrade&)> arrange;
+        bool result;
+        std::string journal;
+        int writes;  // WRITE BUFFER mode 7 commands the drive received
+    } cases[] = {
         {"OpenFailed", [](Upgrade& u) { u.record.DriveLetter = 'Q', u.record.TargetId = 2; }, false,
          kStart + "00 status Open Device (0 2)SIMDRIVEDVD-ROM SIM16X   Failed!!; " + kEnableAll, 0},
         {"FlashLarger", [](Upgrade& u) { u.record.FlashSize = 0x40000; }, false,
@@ -109,59 +91,52 @@ std::vector<EndCase> Ends() {
         {"UnfilledPayload", [](Upgrade& u) { std::memcpy(u.block.data(), "INSERT_FIRMWARE", 15); },
          false, "00 status Need Combine firmware first !!; 00 disable 1010", 0},
     };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Upgrade run;
+        c.arrange(run);
+        const std::vector<uint8_t> flashBefore = run.rig.drive->Flash();
+        EXPECT_EQ(run.Run(), c.result);
+        EXPECT_EQ(run.rig.feedback.journal, c.journal);
+        EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
+        EXPECT_EQ(run.rig.drive->Flash(), run.rig.drive->Committed() ? run.Image() : flashBefore);
+        EXPECT_EQ(run.rig.carrier->OpenHandleCount() + LiveFlashBuffers(), 0);
+        for (size_t size : run.sizes) EXPECT_EQ(size, ImageSize);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Upgrade, UpgradeEnd, ::testing::ValuesIn(Ends()),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // Failed writes, failed read-backs and read-backs that differ count alike;
 // the fifth consecutive failure on one chunk ends the loop, a verified chunk
 // starts the count again. Over both back-ends.
-struct RetryCase {
-    const char* name;
-    std::vector<SimFault> faults;
-    bool result;
-    uint32_t chunk;  // whose writes are counted
-    int writes;
-};
-
-class UpgradeRetry : public ::testing::TestWithParam<std::tuple<RetryCase, Rig::Kind>> {};
-
-TEST_P(UpgradeRetry, CountsConsecutiveFailuresPerChunk) {
-    const auto& [c, kind] = GetParam();
-    Upgrade run(kind);
-    for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
-    EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
-    const uint8_t bank = static_cast<uint8_t>(c.chunk >> 16), high = (c.chunk >> 8) & 0xFF;
-    EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode, bank, 0, high, 0}), c.writes);
-    EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
+TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
+    const struct {
+        std::vector<SimFault> faults;
+        bool result;
+        uint8_t bank, offset;  // of the chunk whose writes are counted, in 256 bytes
+        int writes;
+    } cases[] = {
+        {{{SimFault::FailWrite, 0x4000, 4}}, true, 0, 0x40, 5},
+        {{{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}}, true, 0, 0x80, 5},
+        {{{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0, 0xC0, 2},  // the chunk's last byte
+        {{{SimFault::FailReadBack, 0x1C000, 5}}, false, 1, 0xC0, 5},
+        {{{SimFault::FailWrite, 0, 2},
+          {SimFault::FailReadBack, 0, 2},
+          {SimFault::CorruptReadBack, 9, 1}},
+         false,
+         0,
+         0,
+         5},
+    };
+    for (const auto& c : cases) {
+        for (Rig::Kind kind : {Rig::PassThrough, Rig::Aspi}) {
+            Upgrade run(kind);
+            for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
+            EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
+            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, 7, c.bank, 0, c.offset, 0}), c.writes);
+            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
+        }
+    }
 }
-
-const RetryCase kRetries[] = {
-    {"FourWriteFailures", {{SimFault::FailWrite, 0x4000, 4}}, true, 0x4000, 5},
-    {"CountRestarts",
-     {{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}},
-     true,
-     0x8000,
-     5},
-    {"LastByteDiffers", {{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0xC000, 2},
-    {"FiveReadBackFailures", {{SimFault::FailReadBack, 0x1C000, 5}}, false, 0x1C000, 5},
-    {"Mixed",
-     {{SimFault::FailWrite, 0, 2},
-      {SimFault::FailReadBack, 0, 2},
-      {SimFault::CorruptReadBack, 9, 1}},
-     false,
-     0,
-     5},
-};
-
-INSTANTIATE_TEST_SUITE_P(Upgrade, UpgradeRetry,
-                         ::testing::Combine(::testing::ValuesIn(kRetries),
-                                            ::testing::Values(Rig::PassThrough, Rig::Aspi)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) +
-                                    (std::get<1>(info.param) == Rig::Aspi ? "Aspi" : "PassThrough");
-                         });
 
 // Both loops stop at the open drive's flash size with a shorter last chunk;
 // the chunk error names its 64 KB bank in lower-case hex.
@@ -247,54 +222,42 @@ TEST(SaveFlashToFile, ForgivesFourFailuresPerChunkAndTakesAnEmptyFileWithoutAski
 
 // Every other end: the buttons enabled again with drive, buffer and file
 // released, no success text, and the old file kept unless writing failed.
-struct SaveEnd {
-    const char* name;
-    std::function<void(Save&)> arrange;
-    std::string status;
-    size_t opens;
-    bool kept;
-};
-
-class SaveFails : public ::testing::TestWithParam<SaveEnd> {};
-
-TEST_P(SaveFails, EndsCleanly) {
-    const SaveEnd& c = GetParam();
-    Save run;
-    c.arrange(run);
-    run.Run();
-    EXPECT_EQ(run.rig.feedback.status, (std::vector<std::string>{"Save Firmware...", c.status}));
-    EXPECT_EQ(run.rig.carrier->Opens().size(), c.opens);
-    EXPECT_EQ(run.rig.carrier->OpenHandleCount(), 0);
-    const std::string journal = run.rig.feedback.journal;
-    EXPECT_EQ(journal.substr(journal.rfind("; 00 enable 1014")),
-              "; " + kEnableAll + (run.file.failOpen ? "" : "; 00 file close"));
-    EXPECT_EQ(run.file.closes, run.file.failOpen ? 0 : 1);
-    EXPECT_EQ(run.file.contents == std::vector<uint8_t>({'o', 'l', 'd'}), c.kept);
+TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
+    const struct {
+        std::function<void(Save&)> arrange;
+        std::string status;
+        size_t opens;
+        bool kept;
+    } cases[] = {
+        {[](Save& s) { s.file.failOpen = true; }, "Cant open the file C:\\x.bin", 0, true},
+        {[](Save& s) { s.file.failLength = true; }, "Cant write the file C:\\x.bin", 0, true},
+        {[](Save& s) { s.rig.feedback.answer = AnswerNo; }, "File C:\\x.bin Exist, User cancel ...",
+         0, true},
+        {[](Save& s) { s.refuse = 1; }, "Memory (Write) Initialization Failed!!", 0, true},
+        {[](Save& s) { s.record.DriveLetter = 'Q', s.record.AdapterId = 1; },
+         "Open Device (1 0)SIMDRIVEDVD-ROM SIM16X   Failed!!", 1, true},
+        {[](Save& s) {
+             s.rig.drive->AddFault({SimFault::FailFlashRead, 0x14000, 5});
+         },
+         "Error Happen in ID 1 OFFSET 0x4000", 1, true},
+        {[](Save& s) { s.file.failTruncate = true; }, "Cant write the file C:\\x.bin", 1, true},
+        {[](Save& s) { s.file.failWrite = true; }, "Cant write the file C:\\x.bin", 1, false},
+    };
+    for (const auto& c : cases) {
+        Save run;
+        c.arrange(run);
+        run.Run();
+        EXPECT_EQ(run.rig.feedback.status,
+                  (std::vector<std::string>{"Save Firmware...", c.status}));
+        EXPECT_EQ(run.rig.carrier->Opens().size(), c.opens);
+        EXPECT_EQ(run.rig.carrier->OpenHandleCount(), 0);
+        const std::string journal = run.rig.feedback.journal;
+        EXPECT_EQ(journal.substr(journal.rfind("; 00 enable 1014")),
+                  "; " + kEnableAll + (run.file.failOpen ? "" : "; 00 file close"));
+        EXPECT_EQ(run.file.closes, run.file.failOpen ? 0 : 1);
+        EXPECT_EQ(run.file.contents == std::vector<uint8_t>({'o', 'l', 'd'}), c.kept);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Save, SaveFails,
-    ::testing::Values(SaveEnd{"FileRefused", [](Save& s) { s.file.failOpen = true; },
-                              "Cant open the file C:\\x.bin", 0, true},
-                      SaveEnd{"LengthUnknown", [](Save& s) { s.file.failLength = true; },
-                              "Cant write the file C:\\x.bin", 0, true},
-                      SaveEnd{"OperatorSaysNo", [](Save& s) { s.rig.feedback.answer = AnswerNo; },
-                              "File C:\\x.bin Exist, User cancel ...", 0, true},
-                      SaveEnd{"NoMemory", [](Save& s) { s.refuse = 1; },
-                              "Memory (Write) Initialization Failed!!", 0, true},
-                      SaveEnd{"DriveWontOpen",
-                              [](Save& s) { s.record.DriveLetter = 'Q', s.record.AdapterId = 1; },
-                              "Open Device (1 0)SIMDRIVEDVD-ROM SIM16X   Failed!!", 1, true},
-                      SaveEnd{"FiveReadFailures",
-                              [](Save& s) {
-                                  s.rig.drive->AddFault({SimFault::FailFlashRead, 0x14000, 5});
-                              },
-                              "Error Happen in ID 1 OFFSET 0x4000", 1, true},
-                      SaveEnd{"TruncateRefused", [](Save& s) { s.file.failTruncate = true; },
-                              "Cant write the file C:\\x.bin", 1, true},
-                      SaveEnd{"WriteRefused", [](Save& s) { s.file.failWrite = true; },
-                              "Cant write the file C:\\x.bin", 1, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlashBuffer, KeepsTwoReleasedBuffersForTheSameSizeOnly) {
     const int live = LiveFlashBuffers();
