@@ -15,15 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TEST(Payload, PlaceholderIsTheFirstFifteenBytes) {
-    EXPECT_TRUE(FirmwarePayload::Program().IsPlaceholder());
-    Bytes block(PayloadBlockSize, 0);
-    std::memcpy(block.data(), "INSERT_FIRMWARE-", 16);
-    EXPECT_TRUE(FirmwarePayload(block.data()).IsPlaceholder());
-    block[14] = 'e';
-    EXPECT_FALSE(FirmwarePayload(block.data()).IsPlaceholder());
-}
-
 TEST(Payload, StoredChecksumReadsLikeHexScanfWithinFourCharacters) {
     const struct {
         const char text[6];
@@ -41,7 +32,8 @@ TEST(Payload, StoredChecksumReadsLikeHexScanfWithinFourCharacters) {
     }
 }
 
-TEST(Payload, ImageChecksumAndModelId) {
+TEST(Payload, PlaceholderImageChecksumAndModelId) {
+    EXPECT_TRUE(FirmwarePayload::Program().IsPlaceholder());
     const Bytes ones(ImageSize, 0xFF), high = {0x80, 0x80, 0x01};
     EXPECT_EQ(ImageChecksum(ones.data(), ones.size()), 0);
     EXPECT_EQ(ImageChecksum(high.data(), high.size()), 0x0101);
@@ -72,23 +64,13 @@ Bytes ReadFile(const fs::path& path) {
 class Combine : public ::testing::Test {
   public:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("combine-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(folder);
         fs::create_directories(folder);
-        program = folder / "program.exe";
-        image = folder / "image.bin";
-        output = folder / "combined.exe";
-        programBytes.assign(0x28000, 0x90);
-        std::memcpy(&programBytes[0x10], "INSERT_FIRMWARE", 16);
-        std::fill(programBytes.begin() + 0x4321, programBytes.begin() + 0x4321 + PayloadBlockSize,
-                  0);
-        std::memcpy(&programBytes[0x4321], PlaceholderText, PlaceholderLength);
-        std::fill(programBytes.end() - 0x1000, programBytes.end(), 0);
-        std::memcpy(&programBytes[0x27000], PlaceholderText, PlaceholderLength);
+        std::fill_n(&programBytes[0x4321], PayloadBlockSize, 0);
+        std::fill_n(&programBytes[0x27000], 0x1000, 0);
+        for (size_t at : {0x10, 0x4321, 0x27000})
+            std::memcpy(&programBytes[at], "INSERT_FIRMWARE", 15);
         WriteFile(program, programBytes);
-        imageBytes.assign(ImageSize, 0);
         imageBytes.front() = 0x3F;
         imageBytes.back() = 0x0A;
         WriteFile(image, imageBytes);
@@ -120,8 +102,12 @@ class Combine : public ::testing::Test {
         return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
     }
 
-    fs::path folder, program, image, output;
-    Bytes programBytes, imageBytes;
+    fs::path folder =
+        fs::temp_directory_path() /
+        ("combine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::path program = folder / "program.exe", image = folder / "image.bin",
+             output = folder / "combined.exe";
+    Bytes programBytes = Bytes(0x28000, 0x90), imageBytes = Bytes(ImageSize, 0);
     std::ostringstream out, err;
 };
 
