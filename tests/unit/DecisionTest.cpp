@@ -134,6 +134,7 @@ TEST(Restart, StepsFlagsAndFailures) {
         {2, 4, 1, 0, 1, nt + "restart 2; "},
         {1, 5, 0, 0, 0, "restart 2; box Reboot : ExitWindowsEx" + box},
         {0, 6, 0, 0, 1, "restart 2; "},
+        {3, 6, 0, 0, 1, "restart 2; "},
     };
     for (const auto& c : cases) {
         Restart platform;
