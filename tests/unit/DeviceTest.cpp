@@ -89,7 +89,9 @@ TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
     record.DriveLetter = 'Q';
     EXPECT_EQ(access.OpenDevice(record), 0);
     EXPECT_TRUE(Same(access.CurrentDevice, record));
-    EXPECT_EQ(access.InquireDevice() + access.ReadFlashData(buffer.data(), 0, 0, 16), 0);
+    EXPECT_EQ(access.InquireDevice() + access.TestUnitReady() +
+                  access.ReadFlashData(buffer.data(), 0, 0, 16),
+              0);
     EXPECT_EQ(rig.carrier->Controls().size(), 8u);  // nothing sent without an open file
 }
 

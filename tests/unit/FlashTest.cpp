@@ -236,9 +236,9 @@ TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
         {[](Save& s) { s.record.DriveLetter = 'Q', s.record.AdapterId = 1; },
          "Open Device (1 0)SIMDRIVEDVD-ROM SIM16X   Failed!!", 1, true},
         {[](Save& s) {
-             s.rig.drive->AddFault({SimFault::FailFlashRead, 0x14000, 5});
+             s.rig.drive->AddFault({SimFault::FailFlashRead, 0, 5});
          },
-         "Error Happen in ID 1 OFFSET 0x4000", 1, true},
+         "Error Happen in ID 0 OFFSET 0x0000", 1, true},
         {[](Save& s) { s.file.failTruncate = true; }, "Cant write the file C:\\x.bin", 1, true},
         {[](Save& s) { s.file.failWrite = true; }, "Cant write the file C:\\x.bin", 1, false},
     };

@@ -19,12 +19,12 @@ TEST(Payload, StoredChecksumReadsLikeHexScanfWithinFourCharacters) {
     const struct {
         const char text[6];
         uint16_t value;
-    } cases[] = {{"97AB", 0x97AB},  {"09af", 0x09AF}, {"A3F", 0xA3F}, {" 1F", 0x1F},
-                 {"\t\r9", 9},      {"\v\f1", 1},     {"\b1", 0},     {"\0161", 0},
-                 {"0x1F", 0x1F},    {"0X7a", 0x7A},   {"0x", 0},      {"0xg", 0},
-                 {"+12", 0x12},     {"-1", 0xFFFF},   {"+-1", 0},     {"", 0},
-                 {"12345", 0x1234}, {"1fg", 0x1F},    {"1FG", 0x1F},  {"1/", 1},
-                 {"1:", 1},         {"1@", 1},        {"1`", 1},      {"zz", 0}};
+    } cases[] = {
+        {"97AB", 0x97AB}, {"09af", 0x09AF},  {"A3F", 0xA3F}, {" 1F", 0x1F},  {"\t\r9", 9},
+        {"\v\f1", 1},     {"\b1", 0},        {"\0161", 0},   {"0x1F", 0x1F}, {"0X7a", 0x7A},
+        {"0x", 0},        {"0xg", 0},        {"+12", 0x12},  {"-1", 0xFFFF}, {"+-1", 0},
+        {"", 0},          {"12345", 0x1234}, {"1fg", 0x1F},  {"1FG", 0x1F},  {"1/", 1},
+        {"1:", 1},        {"--x1", 0},       {"1@", 1},      {"1`", 1},      {"zz", 0}};
     for (const auto& c : cases) {
         Bytes block(PayloadBlockSize, 0);
         std::memcpy(&block[PayloadChecksumOffset], c.text, std::strlen(c.text));
@@ -192,11 +192,14 @@ TEST_F(Combine, HelpAndMalformedCommandLines) {
         EXPECT_EQ(Run({help}), 0);
         EXPECT_EQ(
             out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0), 0u);
+        EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
+        EXPECT_EQ(out.str().substr(out.str().size() - 17), "its model digit.\n");
     }
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{},
                                                {"a", "b", "c"},
                                                {"--inspect"},
+                                               {"z", "a"},
                                                {"--inspect", "a", "b"},
                                                {"--x", "a", "b", "c", "d"},
                                                {"a", "b", "c", "d", "e", "f"}}) {
@@ -280,6 +283,12 @@ TEST_F(Combine, InspectAcceptsOnlyHeadersTheToolCouldHaveWritten) {
         EXPECT_EQ(Run({"--inspect", output.string()}), c.found ? 0 : 1)
             << c.at << " " << int(c.byte);
     }
+    // One character is enough for either text: version "1", checksum text "0".
+    Bytes one = Combined();
+    std::fill_n(&one[0x4321 + 1], 3, 0);
+    std::fill_n(&one[0x4321 + 6], 3, 0);
+    WriteFile(output, one);
+    EXPECT_EQ(Run({"--inspect", output.string()}), 0);
 }
 
 }  // namespace
