@@ -1,9 +1,23 @@
 // The Upgrade and Save operations against a simulated drive behind the
 // back-ends, and the buffers they take.
+#include <new>
+
 #include "flash/FormatText.h"
 #include "flash/SaveFlashToFile.h"
 #include "flash/UpgradeFirmware.h"
 #include "tests/unit/Rig.h"
+
+// Counts the allocations of the nothrow operator new, the one the flash
+// buffers take their memory from: a kept buffer comes back without one.
+static int nothrowNews = 0;
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++nothrowNews;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -266,8 +280,10 @@ TEST(FlashBuffer, KeepsTwoReleasedBuffersForTheSameSizeOnly) {
     a.reset();
     b.reset();
     EXPECT_EQ(LiveFlashBuffers(), live);
+    const int news = nothrowNews;
     a = AllocateFlashBuffer(0x20000);
     b = AllocateFlashBuffer(0x20000);
+    EXPECT_EQ(nothrowNews, news);
     EXPECT_EQ(a.get(), first);
     EXPECT_EQ(b.get(), second);
     // A third released buffer has no place to wait; a larger kept one is not
