@@ -10,13 +10,13 @@
 
 namespace {
 
+#ifdef _WIN64
 std::string TempPath(const char* name) {
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);
     return std::string(folder) + name + std::to_string(GetCurrentProcessId());
 }
 
-#ifdef _WIN64
 // The simulated library next to the program stands in for the platform's.
 TEST(Win32AspiLibrary, RefusesABufferAbove4GbWithoutSendingIt) {
     const std::string config = TempPath("aspi-sim-") + ".cfg";
