@@ -79,9 +79,14 @@ TEST(UpgradeFirmware, EveryEnd) {
          kStart + "10 status Memory (Write) Initialization Failed!!; " + kEnableAll, 0},
         {"NoReadBackBuffer", [](Upgrade& u) { u.refuse = 2; }, false,
          kStart + "10 status Memory (Read) Initialization Failed!!; " + kEnableAll, 0},
-        {"ChecksumDiffers", [](Upgrade& u) { std::memcpy(&u.block[5], "12AB", 4); }, false,
+        {"ChecksumAbove", [](Upgrade& u) { std::memcpy(&u.block[5], "FFFF", 4); }, false,
          kStart +
-             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / 12AB); ", sum) +
+             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / FFFF); ", sum) +
+             "00 enable 1011",
+         0},
+        {"ChecksumBelow", [](Upgrade& u) { std::memcpy(&u.block[5], "0000", 4); }, false,
+         kStart +
+             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / 0000); ", sum) +
              "00 enable 1011",
          0},
         {"ChunkFailsFiveTimes",

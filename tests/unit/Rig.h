@@ -63,6 +63,7 @@ inline std::vector<uint8_t> PayloadBlock() {
     std::vector<uint8_t> block(PayloadBlockSize, 0);
     uint8_t* image = block.data() + PayloadImageOffset;
     for (uint32_t i = 0; i < ImageSize; ++i) image[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+    image[1] = 0xF3;  // the pattern alone sums to 0
     char header[16];
     std::snprintf(header, sizeof header, "1.58%c%04X", 0, ImageChecksum(image, ImageSize));
     std::memcpy(block.data(), header, 9);
