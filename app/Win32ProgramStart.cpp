@@ -148,17 +148,18 @@ class Win32ProgramStart : public ProgramStartPlatform {
         if (log == nullptr) CloseHandle(file);
         return log;
     }
-    // The mark is a named mutex, held until the program ends. Another
-    // copy's mutex opens with ERROR_ALREADY_EXISTS; one that another user's
-    // copy created may refuse this user's access. Any other failure (no
-    // memory for a name) does not keep the program from its work.
-    bool TakeSingleCopy() override {
+    // A mutex that exists already opens with ERROR_ALREADY_EXISTS. A name
+    // the system refuses (a backslash on NT 4.0: ERROR_PATH_NOT_FOUND; a
+    // global name without the privilege to create one: access denied) gives
+    // no handle. The handle is closed as the program ends.
+    Mark CreateMark(const char* name) override {
         SetLastError(NO_ERROR);
-        mark_ =
-            CreateMutexA(nullptr, FALSE,
-                         SingleCopyName(OsVersionInfo.dwPlatformId, OsVersionInfo.dwMajorVersion));
-        const DWORD error = GetLastError();
-        return error != ERROR_ALREADY_EXISTS && !(mark_ == nullptr && error == ERROR_ACCESS_DENIED);
+        HANDLE mark = CreateMutexA(nullptr, FALSE, name);
+        if (mark == nullptr) return Mark::NotAccepted;
+        const bool exists = GetLastError() == ERROR_ALREADY_EXISTS;
+        if (mark_ != nullptr) CloseHandle(mark_);
+        mark_ = mark;
+        return exists ? Mark::HeldByAnother : Mark::Taken;
     }
     int RunDialog() override { return app_.RunStartup(); }
     RunSeams Seams(const UnattendedPlan& plan, LogSink& log) override {

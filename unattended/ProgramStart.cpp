@@ -14,9 +14,14 @@ class NoLog : public LogSink {
 
 }  // namespace
 
-const char* SingleCopyName(uint32_t platformId, uint32_t majorVersion) {
-    if (platformId == PlatformWin32Nt && majorVersion >= 5) return "Global\\FlashUpgradeProgram";
-    return "FlashUpgradeProgram";
+bool TakeSingleCopy(ProgramStartPlatform& platform) {
+    for (const char* name : SingleCopyNames) {
+        const ProgramStartPlatform::Mark mark = platform.CreateMark(name);
+        if (mark != ProgramStartPlatform::Mark::NotAccepted) {
+            return mark == ProgramStartPlatform::Mark::Taken;
+        }
+    }
+    return true;
 }
 
 std::string PathInFolder(const std::string& folder, const std::string& name) {
@@ -35,7 +40,7 @@ int StartProgram(const std::string& commandLine, const FirmwarePayload& payload,
         return WindowsExitCode(RunOutcome::Help);
     }
     if (!parse.refused && plan.action == PlanAction::Dialog) {
-        if (platform.TakeSingleCopy()) return platform.RunDialog();
+        if (TakeSingleCopy(platform)) return platform.RunDialog();
         platform.ShowMessage(AlreadyRunningText, StartupCaption);
         return WindowsExitCode(RunOutcome::AlreadyRunning);
     }
@@ -56,7 +61,7 @@ int StartProgram(const std::string& commandLine, const FirmwarePayload& payload,
     RunOutcome outcome;
     if (!refusal.empty()) {
         outcome = EndBeforeRun(plan.switchText, refusal, RunOutcome::BadUsage, seams);
-    } else if (!platform.TakeSingleCopy()) {
+    } else if (!TakeSingleCopy(platform)) {
         outcome =
             EndBeforeRun(plan.switchText, AlreadyRunningText, RunOutcome::AlreadyRunning, seams);
     } else {

@@ -16,12 +16,18 @@ constexpr char AlreadyRunningText[] =
     "Another copy of the Flash Upgrade Program is already running.";
 constexpr char DefaultLogName[] = "FlashUpgrade.log";
 
-// The name of the mark a running copy holds (a named mutex). Windows 2000
-// and later keep named objects per terminal session; "Global\" puts the
-// mark where copies of every session and user see it, since they all reach
-// the same drives. Windows 95/98 and NT 4.0 know no such prefix and refuse
-// a backslash in the name: there the plain name is machine-wide already.
-const char* SingleCopyName(uint32_t platformId, uint32_t majorVersion);
+// The mark a running copy holds is a named mutex. Windows 2000 and later
+// keep named objects per terminal session; a "Global\" name is seen by the
+// copies of every session and user, which all reach the same drives.
+// Windows NT 4.0 has no such namespace (only its Terminal Server edition
+// does): a backslash there names a folder of the object namespace that does
+// not exist, and the creation fails; Windows 95/98 document no backslash in
+// these names either. So the global name is tried first and the plain name,
+// machine-wide on those systems, where the global one is not accepted. The
+// choice follows what the system accepts rather than the version it
+// reports, which a compatibility setting (or Wine, per program) can change
+// for one copy and not another.
+constexpr const char* SingleCopyNames[] = {"Global\\FlashUpgradeProgram", "FlashUpgradeProgram"};
 
 // name in folder, with one backslash between them; a folder written as a
 // bare drive ("C:") stays relative to that drive's current folder.
@@ -42,13 +48,19 @@ class ProgramStartPlatform {
     virtual std::string TempFolder() = 0;
     // The file opened for appending lines; null when it cannot be opened.
     virtual std::unique_ptr<LogSink> OpenLog(const std::string& path) = 0;
-    // Takes the mark of the running copy; false when another copy holds it.
-    virtual bool TakeSingleCopy() = 0;
+    // Creates the named mutex of the running copy and keeps it until the
+    // program ends.
+    enum class Mark { Taken, HeldByAnother, NotAccepted };
+    virtual Mark CreateMark(const char* name) = 0;
     // The program as without switches: the window. Returns the exit code.
     virtual int RunDialog() = 0;
     // The seams of an unattended run of plan, its lines going to log.
     virtual RunSeams Seams(const UnattendedPlan& plan, LogSink& log) = 0;
 };
+
+// Takes the mark under the first name the system accepts; false when
+// another copy holds it. Where no name is accepted the program goes on.
+bool TakeSingleCopy(ProgramStartPlatform& platform);
 
 // Reads the command line and does what it asks; returns the exit code.
 //   - no switches: the window, once the mark is taken; a second copy shows

@@ -32,6 +32,7 @@ struct FakeStart : ProgramStartPlatform {
     std::map<std::string, std::string> logs;  // by path
     std::set<std::string> unopenable;
     bool anotherCopy = false;
+    std::set<std::string> refusedNames;
     FailingBackend backend{events};
     Clock clock;
 
@@ -42,7 +43,11 @@ struct FakeStart : ProgramStartPlatform {
         if (unopenable.count(path)) return nullptr;
         return std::unique_ptr<LogSink>(new Sink(logs[path]));
     }
-    bool TakeSingleCopy() override { return events += "take;", !anotherCopy; }
+    Mark CreateMark(const char* name) override {
+        events += "take;";
+        if (refusedNames.count(name)) return Mark::NotAccepted;
+        return anotherCopy ? Mark::HeldByAnother : Mark::Taken;
+    }
     int RunDialog() override { return events += "dialog;", 0; }
     RunSeams Seams(const UnattendedPlan&, LogSink& log) override {
         return {backend, log,     clock,           nullptr, nullptr, 2,
@@ -92,11 +97,28 @@ TEST(ProgramStartTest, PathsLogsAndTheRunningCopy) {
     }
 }
 
-TEST(ProgramStartTest, MarkNamesAndLogPaths) {
-    EXPECT_STREQ(SingleCopyName(2, 5), "Global\\FlashUpgradeProgram");
-    EXPECT_STREQ(SingleCopyName(2, 10), "Global\\FlashUpgradeProgram");
-    EXPECT_STREQ(SingleCopyName(2, 4), "FlashUpgradeProgram");
-    EXPECT_STREQ(SingleCopyName(1, 4), "FlashUpgradeProgram");
+TEST(ProgramStartTest, MarkUnderTheFirstNameAccepted) {
+    const struct {
+        std::set<std::string> refused;
+        bool anotherCopy, first;
+        const char* events;
+    } cases[] = {
+        {{}, false, true, "take;"},
+        {{}, true, false, "take;"},
+        {{"Global\\FlashUpgradeProgram"}, true, false, "take;take;"},
+        {{"Global\\FlashUpgradeProgram"}, false, true, "take;take;"},
+        {{"Global\\FlashUpgradeProgram", "FlashUpgradeProgram"}, true, true, "take;take;"},
+    };
+    for (const auto& c : cases) {
+        FakeStart start;
+        start.refusedNames = c.refused;
+        start.anotherCopy = c.anotherCopy;
+        EXPECT_EQ(TakeSingleCopy(start), c.first);
+        EXPECT_EQ(start.events, c.events);
+    }
+}
+
+TEST(ProgramStartTest, LogPaths) {
     const char* paths[][2] = {{"C:\\TEMP\\", "C:\\TEMP\\a.log"},
                               {"C:\\TEMP", "C:\\TEMP\\a.log"},
                               {"C:", "C:a.log"},
