@@ -57,6 +57,7 @@ TEST(ProgramStartTest, PathsLogsAndTheRunningCopy) {
     } cases[] = {
         // The global name refused, the plain one held: the window's second copy.
         {"x", "NH", "", 1618, Global + Plain + Another + ";", "", ""},
+        {"x /S /X", "", "", 87, "quiet;", Temp, "Command line refused: unknown switch: /X"},
         {"x /S /LOG=C:\\ro.log", "", "C:\\ro.log", 87, "quiet;", Temp,
          "Cannot open the log C:\\ro.log"},
         {"x /S", "NN", "", 13, "quiet;" + Global + Plain, Temp,
@@ -80,9 +81,13 @@ TEST(ProgramStartTest, PathsLogsAndTheRunningCopy) {
 }
 
 TEST(ProgramStartTest, PathInFolder) {
-    const char* paths[][2] = {{"C:\\T\\", "C:\\T\\a"}, {"C:\\T", "C:\\T\\a"},
-                              {"C:", "C:a"},           {"", "a"},
-                              {"T/", "T/a"},           {"\\\\pc\\c:", "\\\\pc\\c:\\a"}};
+    const char* paths[][2] = {{"C:\\t\\", "C:\\t\\a"},
+                              {"C:\\t", "C:\\t\\a"},
+                              {"C:", "C:a"},
+                              {"", "a"},
+                              {"t/", "t/a"},
+                              {"db", "db\\a"},
+                              {"\\\\pc\\c:", "\\\\pc\\c:\\a"}};
     for (auto& p : paths) EXPECT_EQ(PathInFolder(p[0], "a"), p[1]) << p[0];
 }
 
