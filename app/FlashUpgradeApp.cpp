@@ -10,6 +10,7 @@
 
 #include "app/StartupLogic.h"
 #include "app/Win32Backends.h"
+#include "app/Win32Restart.h"
 #include "device/OsVersionInfo.h"
 #include "payload/FirmwarePayload.h"
 #include "ui/FlashUpgradeDialog.h"
@@ -17,8 +18,6 @@
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record the system fills");
 static_assert(PlatformWin32s == VER_PLATFORM_WIN32s && PlatformWin32Nt == VER_PLATFORM_WIN32_NT,
               "platform ids are the platform's");
-static_assert(RestartFlagReboot == EWX_REBOOT && RestartFlagForceIfHung == EWX_FORCEIFHUNG,
-              "restart flags are the platform's");
 
 namespace {
 
@@ -45,40 +44,6 @@ class MainDialog : public StartupDialog {
 
   private:
     FlashUpgradeDialog dialog_;
-};
-
-class Win32RestartPlatform : public RestartPlatform {
-  public:
-    Win32RestartPlatform() : token_(nullptr) { shutdown_.LowPart = 0, shutdown_.HighPart = 0; }
-    ~Win32RestartPlatform() override {
-        if (token_ != nullptr) CloseHandle(token_);
-    }
-    Win32RestartPlatform(const Win32RestartPlatform&) = delete;
-    Win32RestartPlatform& operator=(const Win32RestartPlatform&) = delete;
-
-    int OpenProcessToken() override {
-        return ::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                                  &token_);
-    }
-    void LookupShutdownPrivilege() override {
-        LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &shutdown_);
-    }
-    unsigned long EnableShutdownPrivilege() override {
-        TOKEN_PRIVILEGES privileges;
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Luid = shutdown_;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        AdjustTokenPrivileges(token_, FALSE, &privileges, 0, nullptr, nullptr);
-        return GetLastError();
-    }
-    int RequestRestart(unsigned flags) override { return ExitWindowsEx(flags, 0); }
-    void ShowMessage(const char* text, const char* caption) override {
-        ShowOkMessage(text, caption);
-    }
-
-  private:
-    HANDLE token_;
-    LUID shutdown_;
 };
 
 }  // namespace

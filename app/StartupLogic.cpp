@@ -11,6 +11,10 @@ BackendKind BackendFor(uint32_t platformId) {
     return platformId == PlatformWin32Nt ? BackendKind::PassThrough : BackendKind::Aspi;
 }
 
+const char* BackendFailedText(BackendKind kind) {
+    return kind == BackendKind::PassThrough ? PassThroughFailedText : AspiFailedText;
+}
+
 const char* NoDeviceMessage(uint8_t modelId) {
     if (const DriveModel* model = DriveModelFor(modelId)) return model->noDeviceText;
     if (modelId == 2) return "QX-204RA was not detected.\r\nThe program is exited.";
@@ -30,9 +34,7 @@ int RunStartupSequence(int platformSupported, uint32_t platformId, uint8_t model
     BackendKind kind = BackendFor(platformId);
     std::unique_ptr<DeviceAccess> backend = platform.CreateBackend(kind);
     if (backend == nullptr || backend->Initialized == 0) {
-        platform.ShowMessage(
-            kind == BackendKind::PassThrough ? PassThroughFailedText : AspiFailedText,
-            StartupCaption);
+        platform.ShowMessage(BackendFailedText(kind), StartupCaption);
         backend.reset();
         return 0;
     }

@@ -32,6 +32,9 @@ enum class BackendKind { PassThrough, Aspi };
 // Pass-through on the NT family, ASPI on every other platform id.
 BackendKind BackendFor(uint32_t platformId);
 
+// The text shown when the back-end of this kind is not usable.
+const char* BackendFailedText(BackendKind kind);
+
 // The text shown when no drive was found, by the payload's model id: rows 1
 // to 7 name the drive model the program is for, every other id gets
 // "No support device Found!!".

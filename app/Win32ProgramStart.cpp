@@ -1,0 +1,195 @@
+#include "app/Win32ProgramStart.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "app/StartupLogic.h"
+#include "app/Win32Backends.h"
+#include "app/Win32Restart.h"
+#include "device/OsVersionInfo.h"
+#include "flash/FormatText.h"
+#include "ui/DialogLogic.h"
+#include "unattended/ProgramStart.h"
+#include "unattended/RunOutcome.h"
+
+namespace {
+
+// A log file kept open for the run. Every line goes to the end of the file
+// as it is then, so two copies that share a log (a refused second copy)
+// never write over each other's lines.
+class Win32LogFile : public LogSink {
+  public:
+    explicit Win32LogFile(HANDLE file) : file_(file) {}
+    ~Win32LogFile() override { CloseHandle(file_); }
+    Win32LogFile(const Win32LogFile&) = delete;
+    Win32LogFile& operator=(const Win32LogFile&) = delete;
+
+    void WriteLine(const std::string& line) override {
+        const std::string text = line + "\r\n";
+        DWORD written = 0;
+        SetFilePointer(file_, 0, nullptr, FILE_END);
+        WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+  private:
+    HANDLE file_;
+};
+
+class Win32Clock : public LogClock {
+  public:
+    LogTime Now() override {
+        SYSTEMTIME t;
+        GetLocalTime(&t);
+        return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+    }
+};
+
+// Files are only ever created anew (CREATE_NEW): an existing backup is never
+// opened, let alone overwritten.
+class Win32BackupFolder : public BackupFolder {
+  public:
+    ~Win32BackupFolder() override { Close(); }
+    void SetFolder(const std::string& folder) { folder_ = folder; }
+
+    bool Exists() override {
+        const DWORD attributes = GetFileAttributesA(folder_.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    std::string PathOf(const std::string& name) override { return PathInFolder(folder_, name); }
+    Created CreateNew(const std::string& name) override {
+        Close();
+        path_ = PathOf(name);
+        file_ = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file_ != INVALID_HANDLE_VALUE) return Created::Yes;
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::NameTaken
+                                                                           : Created::Failed;
+    }
+    bool Write(const uint8_t* data, uint32_t length) override {
+        DWORD written = 0;
+        return WriteFile(file_, data, length, &written, nullptr) != 0 && written == length;
+    }
+    bool Close() override {
+        if (file_ == INVALID_HANDLE_VALUE) return false;
+        const bool closed = CloseHandle(file_) != 0;
+        file_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+    void Remove() override {
+        Close();
+        DeleteFileA(path_.c_str());
+    }
+
+  private:
+    std::string folder_;
+    std::string path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+// The back-end of the platform family, as the window would use it.
+class Win32DriveBackend : public DriveBackend {
+  public:
+    explicit Win32DriveBackend(const FlashUpgradeApp& app) : app_(app) {}
+
+    std::string Description() override {
+        if (app_.PlatformSupported == 0) return "Win32s, or the version query failed";
+        return FormatText("Windows %lu.%lu, %s", OsVersionInfo.dwMajorVersion,
+                          OsVersionInfo.dwMinorVersion,
+                          Kind() == BackendKind::PassThrough ? "NT family, SCSI pass-through"
+                                                             : "95/98 family, ASPI for Win32");
+    }
+    std::unique_ptr<DeviceAccess> Create() override {
+        if (app_.PlatformSupported == 0) return nullptr;
+        return Kind() == BackendKind::PassThrough ? CreatePassThroughBackend()
+                                                  : CreateAspiBackend();
+    }
+    std::string FailureText() override {
+        return app_.PlatformSupported == 0 ? PlatformFailedText : BackendFailedText(Kind());
+    }
+
+  private:
+    static BackendKind Kind() { return BackendFor(OsVersionInfo.dwPlatformId); }
+    const FlashUpgradeApp& app_;
+};
+
+void SleepPause(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
+
+class Win32ProgramStart : public ProgramStartPlatform {
+  public:
+    explicit Win32ProgramStart(FlashUpgradeApp& app) : app_(app), backend_(app) {}
+    ~Win32ProgramStart() override {
+        if (mark_ != nullptr) CloseHandle(mark_);
+    }
+    Win32ProgramStart(const Win32ProgramStart&) = delete;
+    Win32ProgramStart& operator=(const Win32ProgramStart&) = delete;
+
+    void ShowMessage(const char* text, const char* caption) override {
+        MessageBoxA(nullptr, text, caption, MB_OK);
+    }
+    void QuietSystemErrors() override {
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    }
+    std::string TempFolder() override {
+        char folder[MAX_PATH + 1];
+        const DWORD length = GetTempPathA(sizeof folder, folder);
+        return length == 0 || length >= sizeof folder ? std::string() : std::string(folder, length);
+    }
+    std::unique_ptr<LogSink> OpenLog(const std::string& path) override {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        std::unique_ptr<LogSink> log(new (std::nothrow) Win32LogFile(file));
+        if (log == nullptr) CloseHandle(file);
+        return log;
+    }
+    // A mutex that exists already opens with ERROR_ALREADY_EXISTS. A name
+    // the system refuses (a backslash on NT 4.0: ERROR_PATH_NOT_FOUND; a
+    // global name without the privilege to create one: access denied) gives
+    // no handle. The handle is closed as the program ends.
+    Mark CreateMark(const char* name) override {
+        SetLastError(NO_ERROR);
+        HANDLE mark = CreateMutexA(nullptr, FALSE, name);
+        if (mark == nullptr) return Mark::NotAccepted;
+        const bool exists = GetLastError() == ERROR_ALREADY_EXISTS;
+        if (mark_ != nullptr) CloseHandle(mark_);
+        mark_ = mark;
+        return exists ? Mark::HeldByAnother : Mark::Taken;
+    }
+    int RunDialog() override { return app_.RunStartup(); }
+    RunSeams Seams(const UnattendedPlan& plan, LogSink& log) override {
+        backup_.SetFolder(plan.backupFolder);
+        // The version the window's title shows, without its leading blank.
+        return RunSeams{backend_,
+                        log,
+                        clock_,
+                        &backup_,
+                        &restart_,
+                        OsVersionInfo.dwPlatformId,
+                        OsVersionInfo.dwMajorVersion,
+                        SleepPause,
+                        WindowsExitCode,
+                        TitleVersionSuffix + 1,
+                        nullptr};
+    }
+
+  private:
+    FlashUpgradeApp& app_;
+    Win32DriveBackend backend_;
+    Win32Clock clock_;
+    Win32BackupFolder backup_;
+    Win32RestartPlatform restart_;
+    HANDLE mark_ = nullptr;
+};
+
+}  // namespace
+
+int RunProgram(FlashUpgradeApp& app) {
+    Win32ProgramStart platform(app);
+    return StartProgram(GetCommandLineA(), FirmwarePayload::Program(), platform);
+}
