@@ -35,8 +35,9 @@ const char* StepName(ChunkStep step) {
 // No question is ever asked: each gets the run's answer (no, unless told).
 class LoggingFeedback : public OperatorFeedback {
   public:
-    LoggingFeedback(RunLog& log, OperatorFeedback* echo, RunObserver* observer)
-        : log_(log), echo_(echo), observer_(observer) {}
+    LoggingFeedback(RunLog& log, DriveBackend& backend, OperatorFeedback* echo,
+                    RunObserver* observer)
+        : log_(log), backend_(backend), echo_(echo), observer_(observer) {}
 
     void SetDrive(int position) { prefix_ = FormatText("Drive %d: ", position); }
     void SetAnswer(int answer) { answer_ = answer; }
@@ -60,13 +61,16 @@ class LoggingFeedback : public OperatorFeedback {
         return answer_;
     }
     void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
+        const std::string detail = step == ChunkStep::Compare ? "" : backend_.LastCommandDetail();
         Line(FormatText("attempt at flash offset 0x%05X failed: %s", static_cast<unsigned>(offset),
-                        StepName(step)));
+                        StepName(step)) +
+             (detail.empty() ? "" : " (" + detail + ")"));
         if (echo_) echo_->ChunkAttemptFailed(offset, step);
     }
 
   private:
     RunLog& log_;
+    DriveBackend& backend_;
     OperatorFeedback* echo_;
     RunObserver* observer_;
     std::string prefix_;
@@ -140,18 +144,18 @@ bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& 
                  LoggingFeedback& feedback) {
     FlashBuffer buffer = AllocateFlashBuffer(drive.FlashSize);
     if (!buffer) {
-        feedback.Line(std::string("backup: ") + WriteMemoryFailedText);
+        feedback.Say(std::string("backup: ") + WriteMemoryFailedText);
         return false;
     }
     DeviceSession session(device);
     if (!session.Open(drive)) {
-        feedback.Line("backup: " + OpenDeviceFailedText(drive));
+        feedback.Say("backup: " + OpenDeviceFailedText(drive));
         return false;
     }
     const int read = ReadFlashImage(device, buffer.get(), feedback);
     session.Close();
     if (!read) {
-        feedback.Line("backup: the flash could not be read");
+        feedback.Say("backup: the flash could not be read");
         return false;
     }
 
@@ -164,16 +168,16 @@ bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& 
     }
     const std::string path = folder.PathOf(name);
     if (created != BackupFolder::Created::Yes) {
-        feedback.Line("backup: cannot create " + path);
+        feedback.Say("backup: cannot create " + path);
         return false;
     }
     if (!folder.Write(buffer.get(), drive.FlashSize) || !folder.Close()) {
         folder.Remove();
-        feedback.Line("backup: cannot write " + path + ", removed");
+        feedback.Say("backup: cannot write " + path + ", removed");
         return false;
     }
-    feedback.Line(FormatText("backup written: %s (%u bytes)", path.c_str(),
-                             static_cast<unsigned>(drive.FlashSize)));
+    feedback.Say(FormatText("backup written: %s (%u bytes)", path.c_str(),
+                            static_cast<unsigned>(drive.FlashSize)));
     return true;
 }
 
@@ -192,7 +196,7 @@ namespace {
 // Why a drive's operation failed, when the back-end can tell: said to the
 // user with what to do. True when the drive was in use.
 bool ExplainFailure(DriveBackend& backend, LoggingFeedback& feedback) {
-    const OpenRefusal refusal = backend.LastOpenRefusal();
+    const DriveFailure refusal = backend.ExplainLastFailure();
     if (!refusal.advice.empty()) feedback.Say(refusal.advice);
     return refusal.inUse;
 }
@@ -224,7 +228,7 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
     if (!upgrade && !save && plan.action != PlanAction::List) {
         return Finish(log, seams, RunOutcome::Help);
     }
-    LoggingFeedback feedback(log, seams.echo, seams.observer);
+    LoggingFeedback feedback(log, seams.backend, seams.echo, seams.observer);
     // A line of the run, not of one drive, that the user should read too.
     auto say = [&](const std::string& text) {
         log.Line(text);

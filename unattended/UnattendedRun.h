@@ -16,11 +16,11 @@
 #include "unattended/RunOutcome.h"
 #include "unattended/UnattendedPlan.h"
 
-// Why the back-end could not open a drive, for someone who can do something
-// about it.
-struct OpenRefusal {
+// Why an operation on a drive failed, as far as the back-end can tell, for
+// someone who can do something about it.
+struct DriveFailure {
     bool inUse = false;  // mounted, or held by another program
-    std::string advice;  // empty: the open did not fail, or the back-end cannot tell why
+    std::string advice;  // empty: the back-end has nothing to add to the status text
 };
 
 // What a run needs to reach the drives of its platform.
@@ -36,9 +36,12 @@ class DriveBackend {
     virtual std::string FailureText() = 0;
     // A drive's address as the log writes it and a path choice names it.
     virtual std::string AddressOf(const DeviceRecord& drive) { return WindowsDriveAddress(drive); }
-    // Why the last OpenDevice of the back-end Create gave failed; asked after
-    // an operation on a drive failed.
-    virtual OpenRefusal LastOpenRefusal() { return {}; }
+    // Why the last operation on a drive failed (the open refused, a command
+    // the system would not pass); asked after each drive that failed.
+    virtual DriveFailure ExplainLastFailure() { return {}; }
+    // What became of the last command sent, for the log of a failed attempt
+    // (statuses, sense data); empty when the back-end cannot say more.
+    virtual std::string LastCommandDetail() { return {}; }
     // Empty when this process may write a drive's flash; otherwise why not
     // and what to do. Asked once, before anything is read or written.
     virtual std::string WriteRefusal() { return {}; }
