@@ -170,9 +170,9 @@ void ConsoleReport::StepStarted(const FoundDrive& drive, RunStep step) {
 void ConsoleReport::StepEnded(const FoundDrive&, RunStep step, bool succeeded) {
     EndBar();
     if (step == RunStep::Upgrade && succeeded) {
-        Message(prefix_ +
-                ": the drive loads the new firmware after a power cycle: shut the computer "
-                "down, switch it off and on again. Nothing has been restarted.");
+        Message(prefix_ + ": the drive loads the new firmware after a power cycle.");
+        Message(
+            "  Shut the computer down, switch it off and on again; nothing has been restarted.");
     }
 }
 

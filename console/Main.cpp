@@ -34,8 +34,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (options.version) {
-        std::printf("flash-upgrade %s\nFirmware carried: %s\n", ProgramVersion,
-                    DescribePayload(payload).c_str());
+        std::printf("flash-upgrade %s\n", ProgramVersion);
         return 0;
     }
 
