@@ -131,7 +131,10 @@ void ConsoleReport::DrivesFound(const std::vector<FoundDrive>& drives) {
                     Trimmed(r.Vendor, sizeof r.Vendor).c_str(),
                     Trimmed(r.Product, sizeof r.Product).c_str(),
                     Trimmed(r.Revision, sizeof r.Revision).c_str(), version.c_str(), flash.c_str(),
-                    d.verdict.passes ? "yes" : ("no: " + d.verdict.reason).c_str());
+                    d.verdict.passes ? "yes" : "no");
+    }
+    for (const FoundDrive& d : drives) {
+        if (!d.verdict.passes) std::printf("Drive %d: %s\n", d.position, d.verdict.reason.c_str());
     }
     std::fflush(stdout);
 }
