@@ -11,8 +11,7 @@
 #include "device/sgio/SgIoDeviceAccess.h"
 #include "flash/UpgradeFirmware.h"
 #include "sim/sgio/SimSgIoCarrier.h"
-#include "tests/unit/aspi/TestPayload.h"
-#include "tests/unit/flash/FlashFakes.h"
+#include "tests/unit/Rig.h"
 
 namespace {
 
@@ -168,10 +167,9 @@ TEST_F(SgIoDeviceAccessTest, UpgradesADriveThroughItsNode) {
     DeviceList list;
     Access().EnumerateDevices(list);
     ASSERT_EQ(list.Count(), 1);
-    const std::vector<uint8_t> block = MakePayloadBlock();
+    const std::vector<uint8_t> block = PayloadBlock();
     const FirmwarePayload payload(block.data());
-    Journal journal;
-    RecordingFeedback feedback(journal);
+    Feedback feedback;
     EXPECT_TRUE(UpgradeFirmware(*list.At(0), Access(), payload, feedback, [](unsigned) {}));
     EXPECT_EQ(feedback.Status(), "Upgrade Firmware Successful!!");
     EXPECT_EQ(drive.Flash(), std::vector<uint8_t>(payload.Image(), payload.Image() + ImageSize));
@@ -186,9 +184,8 @@ TEST_F(SgIoDeviceAccessTest, AChunkTheDriveKeepsRefusingEndsTheUpgradeWithItsSen
     DeviceList list;
     Access().EnumerateDevices(list);
     ASSERT_EQ(list.Count(), 1);
-    const std::vector<uint8_t> block = MakePayloadBlock();
-    Journal journal;
-    RecordingFeedback feedback(journal);
+    const std::vector<uint8_t> block = PayloadBlock();
+    Feedback feedback;
     EXPECT_FALSE(UpgradeFirmware(*list.At(0), Access(), FirmwarePayload(block.data()), feedback,
                                  [](unsigned) {}));
     EXPECT_EQ(feedback.Status(), "Error Happen in ID 0 OFFSET 0x4000");

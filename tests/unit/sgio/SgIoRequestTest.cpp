@@ -10,7 +10,7 @@
 
 #include "device/sgio/SgIoDeviceAccess.h"
 #include "sim/sgio/SimSgIoCarrier.h"
-#include "tests/unit/passthrough/HexBytes.h"
+#include "tests/unit/HexBytes.h"
 
 namespace {
 

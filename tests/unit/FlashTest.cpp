@@ -1,0 +1,308 @@
+// The Upgrade and Save operations against a simulated drive behind the
+// back-ends, and the buffers they take.
+#include <new>
+
+#include "flash/FormatText.h"
+#include "flash/SaveFlashToFile.h"
+#include "flash/UpgradeFirmware.h"
+#include "tests/unit/Rig.h"
+
+// Counts the allocations of the nothrow operator new, the one the flash
+// buffers take their memory from: a kept buffer comes back without one.
+static int nothrowNews = 0;
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++nothrowNews;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+namespace {
+
+// Allocates like the program, remembers the sizes asked for and refuses the
+// refuse-th request (counted from 1).
+BufferAllocator Allocator(std::vector<size_t>& sizes, const int& refuse) {
+    return [&sizes, &refuse](size_t size) {
+        sizes.push_back(size);
+        return static_cast<int>(sizes.size()) == refuse ? FlashBuffer() : AllocateFlashBuffer(size);
+    };
+}
+
+struct Upgrade {
+    explicit Upgrade(Rig::Kind kind = Rig::PassThrough) : rig(kind) {}
+    Rig rig;
+    std::vector<uint8_t> block = PayloadBlock();
+    DeviceRecord record = rig.Found();
+    std::vector<size_t> sizes;
+    int refuse = 0;
+
+    bool Run() {
+        return UpgradeFirmware(
+            record, *rig.access, FirmwarePayload(block.data()), rig.feedback,
+            [this](unsigned ms) {
+                rig.feedback.Note(FormatText("pause %u", ms) +
+                                  (rig.drive->Committed() ? " after the commit" : ""));
+            },
+            Allocator(sizes, refuse));
+    }
+    std::vector<uint8_t> Image() const { return {block.begin() + PayloadImageOffset, block.end()}; }
+};
+
+const std::string kStart =
+    "00 status Upgrade Firmware...; 00 disable 1014; 00 disable 1010; 00 disable 1011; ";
+const std::string kEnableAll = "00 enable 1014; 00 enable 1010; 00 enable 1011";
+const std::string kProgress =
+    "12 progress 9; 12 progress 18; 12 progress 28; 12 progress 37; 12 progress 46; ";
+const std::string kSuccess = "12 progress 56; 12 progress 65; 12 progress 75; 12 pause 200";
+
+// Every end of the upgrade: the journal tells what the operator saw, in
+// which order, and what was still open or held at each step.
+TEST(UpgradeFirmware, EveryEnd) {
+    const std::vector<uint8_t> block = PayloadBlock();
+    const unsigned sum = ImageChecksum(block.data() + PayloadImageOffset, ImageSize);
+    const struct {
+        const char* name;
+        std::function<void(Upgrade&)> arrange;
+        bool result;
+        std::string journal;
+        int writes;  // WRITE BUFFER mode 7 commands the drive received
+    } cases[] = {
+        {"OpenFailed", [](Upgrade& u) { u.record.DriveLetter = 'Q', u.record.TargetId = 2; }, false,
+         kStart + "00 status Open Device (0 2)SIMDRIVEDVD-ROM SIM16X   Failed!!; " + kEnableAll, 0},
+        {"FlashLarger", [](Upgrade& u) { u.record.FlashSize = 0x40000; }, false,
+         kStart + "10 status Flash size not match!! (40000 / 20000); " + kEnableAll, 0},
+        {"FlashSmaller", [](Upgrade& u) { u.record.FlashSize = 0x1F000; }, false,
+         kStart + "10 status Flash size not match!! (1F000 / 20000); " + kEnableAll, 0},
+        {"NoWriteBuffer", [](Upgrade& u) { u.refuse = 1; }, false,
+         kStart + "10 status Memory (Write) Initialization Failed!!; " + kEnableAll, 0},
+        {"NoReadBackBuffer", [](Upgrade& u) { u.refuse = 2; }, false,
+         kStart + "10 status Memory (Read) Initialization Failed!!; " + kEnableAll, 0},
+        {"ChecksumAbove", [](Upgrade& u) { std::memcpy(&u.block[5], "FFFF", 4); }, false,
+         kStart +
+             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / FFFF); ", sum) +
+             "00 enable 1011",
+         0},
+        {"ChecksumBelow", [](Upgrade& u) { std::memcpy(&u.block[5], "0000", 4); }, false,
+         kStart +
+             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / 0000); ", sum) +
+             "00 enable 1011",
+         0},
+        {"ChunkFailsFiveTimes",
+         [](Upgrade& u) {
+             u.rig.drive->AddFault({SimFault::FailWrite, 0x14000, 5});
+         },
+         false,
+         kStart + "12 enable 1010; " + kProgress +
+             "12 status Error Happen in ID 1 OFFSET 0x4000; " + kEnableAll,
+         10},
+        {"Success", [](Upgrade&) {}, true,
+         kStart + "12 enable 1010; " + kProgress + kSuccess +
+             " after the commit; 12 progress 100; 00 status Upgrade Firmware Successful!!; 00 "
+             "enable 1011",
+         8},
+        // The drive decides for itself whether the commit took.
+        {"CommitRefused", [](Upgrade& u) { u.rig.drive->SetCommitFails(true); }, true,
+         kStart + "12 enable 1010; " + kProgress + kSuccess +
+             "; 12 progress 100; 00 status Upgrade Firmware Successful!!; 00 enable 1011",
+         8},
+        {"UnfilledPayload", [](Upgrade& u) { std::memcpy(u.block.data(), "INSERT_FIRMWARE", 15); },
+         false, "00 status Need Combine firmware first !!; 00 disable 1010", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Upgrade run;
+        c.arrange(run);
+        const std::vector<uint8_t> flashBefore = run.rig.drive->Flash();
+        EXPECT_EQ(run.Run(), c.result);
+        EXPECT_EQ(run.rig.feedback.journal, c.journal);
+        EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
+        EXPECT_EQ(run.rig.drive->Flash(), run.rig.drive->Committed() ? run.Image() : flashBefore);
+        EXPECT_EQ(run.rig.carrier->OpenHandleCount() + LiveFlashBuffers(), 0);
+        for (size_t size : run.sizes) EXPECT_EQ(size, ImageSize);
+    }
+}
+
+// Failed writes, failed read-backs and read-backs that differ count alike;
+// the fifth consecutive failure on one chunk ends the loop, a verified chunk
+// starts the count again. Over both back-ends.
+TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
+    const struct {
+        std::vector<SimFault> faults;
+        bool result;
+        uint8_t bank, offset;  // of the chunk whose writes are counted, in 256 bytes
+        int writes;
+    } cases[] = {
+        {{{SimFault::FailWrite, 0x4000, 4}}, true, 0, 0x40, 5},
+        {{{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}}, true, 0, 0x80, 5},
+        {{{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0, 0xC0, 2},  // the chunk's last byte
+        {{{SimFault::FailReadBack, 0x1C000, 5}}, false, 1, 0xC0, 5},
+        {{{SimFault::FailWrite, 0, 2},
+          {SimFault::FailReadBack, 0, 2},
+          {SimFault::CorruptReadBack, 9, 1}},
+         false,
+         0,
+         0,
+         5},
+    };
+    for (const auto& c : cases) {
+        for (Rig::Kind kind : {Rig::PassThrough, Rig::Aspi}) {
+            Upgrade run(kind);
+            for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
+            EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
+            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, 7, c.bank, 0, c.offset, 0}), c.writes);
+            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
+        }
+    }
+}
+
+// Both loops stop at the open drive's flash size with a shorter last chunk;
+// the chunk error names its 64 KB bank in lower-case hex.
+TEST(FlashLoops, EndWithAShorterChunkAndNameBanksInHex) {
+    SimDriveIdentity identity;
+    identity.flashSizeKb = 0x11;  // 0x4400 bytes
+    Rig rig(Rig::PassThrough, identity);
+    ASSERT_EQ(rig.access->OpenDevice(rig.Found()), 1);
+    std::vector<uint8_t> image(0x4400, 0x3C), readBack(0x4400);
+    EXPECT_EQ(
+        WriteAndVerifyImage(*rig.access, image.data(), readBack.data(), rig.feedback, nullptr), 1);
+    EXPECT_EQ(rig.drive->Flash(), image);
+    EXPECT_EQ(ReadFlashImage(*rig.access, readBack.data(), rig.feedback), 1);
+    EXPECT_EQ(readBack, image);
+    EXPECT_EQ(rig.Sent({OpWriteBuffer, 7, 0, 0, 0x40, 0, 0, 0x04, 0}), 1);
+    EXPECT_EQ(rig.Sent({OpReadBuffer, 1, 0, 0, 0x40, 0, 0, 0x04, 0, 1}), 1);
+    EXPECT_EQ(rig.feedback.progress, (std::vector<int>{70, 75, 100, 94, 100}));
+
+    identity.flashSizeKb = 0x300;
+    Rig large(Rig::Aspi, identity);
+    ASSERT_EQ(large.access->OpenDevice(large.Found()), 1);
+    large.drive->AddFault({SimFault::FailWrite, 0xA8000, 5});
+    large.drive->AddFault({SimFault::FailFlashRead, 0xB0000, 5});
+    image.assign(0xC0000, 0x5A);
+    readBack.resize(0xC0000);
+    EXPECT_EQ(
+        WriteAndVerifyImage(*large.access, image.data(), readBack.data(), large.feedback, nullptr),
+        0);
+    EXPECT_EQ(ReadFlashImage(*large.access, readBack.data(), large.feedback), 0);
+    EXPECT_EQ(large.feedback.status,
+              (std::vector<std::string>{"Error Happen in ID a OFFSET 0x8000",
+                                        "Error Happen in ID b OFFSET 0x0000"}));
+    EXPECT_EQ(large.feedback.progress[41], 65);
+}
+
+struct Save {
+    Save() {
+        for (size_t i = 0; i < rig.drive->Flash().size(); ++i)
+            rig.drive->Flash()[i] = static_cast<uint8_t>((i >> 8) ^ i ^ 0xA5);
+        file.contents = {'o', 'l', 'd'};
+        rig.carrier->ClearRecord();
+    }
+    Rig rig;
+    MemoryFile file{rig.feedback};
+    DeviceRecord record = rig.Found();
+    std::vector<size_t> sizes;
+    int refuse = 0;
+
+    void Run() {
+        SaveFlashToFile(record, *rig.access, "C:\\x.bin", file, rig.feedback,
+                        Allocator(sizes, refuse));
+    }
+};
+
+TEST(SaveFlashToFile, ReadsTheWholeFlashRetryingThenReplacesTheFile) {
+    Save run;
+    run.file.contents.assign(0x30000, 0xEE);                        // longer than the flash
+    run.rig.drive->AddFault({SimFault::FailFlashRead, 0x4000, 4});  // forgiven, and the count
+    run.rig.drive->AddFault({SimFault::FailFlashRead, 0x8000, 4});  // starts again per chunk
+    run.Run();
+    EXPECT_EQ(run.file.contents, run.rig.drive->Flash());
+    EXPECT_EQ(run.sizes, std::vector<size_t>{ImageSize});
+    EXPECT_EQ(
+        run.rig.feedback.journal,
+        "00 status Save Firmware...; 00 disable 1014; 00 disable 1010; 00 disable 1011; 00 file "
+        "open C:\\x.bin; 00 box File C:\\x.bin Exist, Overwrite ? | yes/no; 11 progress 12; 11 "
+        "progress 25; 11 progress 37; 11 progress 50; 11 progress 62; 11 progress 75; 11 "
+        "progress 87; 11 progress 100; 11 file write 131072; 11 status Save Firmware "
+        "Successful!!; " +
+            kEnableAll + "; 00 file close");
+    EXPECT_EQ(run.rig.Sent({OpReadBuffer, 1}), 8 + 8 + 1);  // and the identification
+    EXPECT_EQ(run.rig.Sent({OpReadBuffer, 1, 0, 0, 0x80, 0}), 5);
+}
+
+TEST(SaveFlashToFile, TakesAnEmptyFileWithoutAsking) {
+    Save run;
+    run.file.contents.clear();
+    run.rig.feedback.answer = AnswerNo;  // would cancel if asked
+    run.Run();
+    EXPECT_EQ(run.file.contents, run.rig.drive->Flash());
+}
+
+// Every other end: the buttons enabled again with drive, buffer and file
+// released, no success text, and the old file kept unless writing failed.
+TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
+    const struct {
+        std::function<void(Save&)> arrange;
+        std::string status;
+        size_t opens;
+        bool kept;
+    } cases[] = {
+        {[](Save& s) { s.file.failOpen = true; }, "Cant open the file C:\\x.bin", 0, true},
+        {[](Save& s) { s.file.failLength = true; }, "Cant write the file C:\\x.bin", 0, true},
+        {[](Save& s) { s.rig.feedback.answer = AnswerNo; }, "File C:\\x.bin Exist, User cancel ...",
+         0, true},
+        {[](Save& s) { s.refuse = 1; }, "Memory (Write) Initialization Failed!!", 0, true},
+        {[](Save& s) { s.record.DriveLetter = 'Q', s.record.AdapterId = 1; },
+         "Open Device (1 0)SIMDRIVEDVD-ROM SIM16X   Failed!!", 1, true},
+        {[](Save& s) {
+             s.rig.drive->AddFault({SimFault::FailFlashRead, 0, 5});
+         },
+         "Error Happen in ID 0 OFFSET 0x0000", 1, true},
+        {[](Save& s) { s.file.failTruncate = true; }, "Cant write the file C:\\x.bin", 1, true},
+        {[](Save& s) { s.file.failWrite = true; }, "Cant write the file C:\\x.bin", 1, false},
+    };
+    for (const auto& c : cases) {
+        Save run;
+        c.arrange(run);
+        run.Run();
+        EXPECT_EQ(run.rig.feedback.status,
+                  (std::vector<std::string>{"Save Firmware...", c.status}));
+        EXPECT_EQ(run.rig.carrier->Opens().size(), c.opens);
+        EXPECT_EQ(run.rig.carrier->OpenHandleCount(), 0);
+        const std::string journal = run.rig.feedback.journal;
+        EXPECT_EQ(journal.substr(journal.rfind("; 00 enable 1014")),
+                  "; " + kEnableAll + (run.file.failOpen ? "" : "; 00 file close"));
+        EXPECT_EQ(run.file.closes, run.file.failOpen ? 0 : 1);
+        EXPECT_EQ(run.file.contents == std::vector<uint8_t>({'o', 'l', 'd'}), c.kept);
+    }
+}
+
+TEST(FlashBuffer, KeepsTwoReleasedBuffersForTheSameSizeOnly) {
+    const int live = LiveFlashBuffers();
+    FlashBuffer a = AllocateFlashBuffer(0x20000), b = AllocateFlashBuffer(0x20000);
+    uint8_t *first = a.get(), *second = b.get();
+    EXPECT_EQ(LiveFlashBuffers(), live + 2);
+    a.reset();
+    b.reset();
+    EXPECT_EQ(LiveFlashBuffers(), live);
+    const int news = nothrowNews;
+    a = AllocateFlashBuffer(0x20000);
+    b = AllocateFlashBuffer(0x20000);
+    EXPECT_EQ(nothrowNews, news);
+    EXPECT_EQ(a.get(), first);
+    EXPECT_EQ(b.get(), second);
+    // A third released buffer has no place to wait; a larger kept one is not
+    // handed out for a smaller size.
+    FlashBuffer c = AllocateFlashBuffer(0x20000);
+    a.reset();
+    b.reset();
+    c.reset();
+    FlashBuffer small = AllocateFlashBuffer(0x100);
+    EXPECT_NE(small.get(), first);
+    EXPECT_NE(small.get(), second);
+    std::memset(small.get(), 0xA5, 0x100);
+    EXPECT_FALSE(AllocateFlashBuffer(static_cast<size_t>(-1)));
+    EXPECT_EQ(LiveFlashBuffers(), live + 1);
+}
+
+}  // namespace
