@@ -56,7 +56,7 @@ int ReadFlashImage(DeviceAccess& device, uint8_t* buffer, OperatorFeedback& feed
     return 1;
 }
 
-void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const std::string& path,
+bool SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const std::string& path,
                      OutputFile& file, OperatorFeedback& feedback,
                      const BufferAllocator& allocate) {
     feedback.SetStatusText(SaveStartText);
@@ -65,7 +65,7 @@ void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const s
     if (!file.Open(path)) {
         feedback.SetStatusText(FormatText(CantOpenFormat, path.c_str()));
         EnableOperationButtons(feedback);
-        return;
+        return false;
     }
     FileCloser closer(file);
 
@@ -73,16 +73,16 @@ void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const s
     if (!file.Length(existingLength)) {
         feedback.SetStatusText(FormatText(CantWriteFormat, path.c_str()));
         EnableOperationButtons(feedback);
-        return;
+        return false;
     }
     // The old contents stay until the whole flash is in memory; an empty
     // file is taken without asking.
     if (existingLength != 0 &&
         feedback.ShowMessageBox(FormatText(OverwriteFormat, path.c_str()), nullptr,
                                 MessageButtons::YesNo) == AnswerNo) {
-        feedback.SetStatusText(FormatText(UserCancelFormat, path.c_str()));
+        feedback.SetStatusText(SaveCancelledText(path));
         EnableOperationButtons(feedback);
-        return;
+        return false;
     }
 
     const uint32_t flashSize = selected.FlashSize;
@@ -90,7 +90,7 @@ void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const s
     if (!buffer) {
         feedback.SetStatusText(WriteMemoryFailedText);
         EnableOperationButtons(feedback);
-        return;
+        return false;
     }
     std::memset(buffer.get(), 0, flashSize);
 
@@ -99,11 +99,13 @@ void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const s
         buffer.reset();
         feedback.SetStatusText(OpenDeviceFailedText(selected));
         EnableOperationButtons(feedback);
-        return;
+        return false;
     }
 
+    bool saved = false;
     if (ReadFlashImage(device, buffer.get(), feedback)) {
-        if (file.Truncate() && file.Write(buffer.get(), flashSize)) {
+        saved = file.Truncate() && file.Write(buffer.get(), flashSize);
+        if (saved) {
             feedback.SetStatusText(SaveSuccessText);
         } else {
             feedback.SetStatusText(FormatText(CantWriteFormat, path.c_str()));
@@ -113,4 +115,9 @@ void SaveFlashToFile(const DeviceRecord& selected, DeviceAccess& device, const s
     session.Close();
     buffer.reset();
     EnableOperationButtons(feedback);
+    return saved;
+}
+
+std::string SaveCancelledText(const std::string& path) {
+    return FormatText(UserCancelFormat, path.c_str());
 }

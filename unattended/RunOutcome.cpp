@@ -19,8 +19,11 @@ constexpr OutcomeRow Rows[] = {
     {13, 4, "bad payload, nothing sent"},
     {87, 2, "bad usage, nothing touched"},
     {1618, 5, "another copy is running"},
+    {0, 0, "saved"},
+    {1603, 5, "drive in use, nothing sent to it"},
+    {1602, 1, "not confirmed, nothing written"},
 };
-static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::AlreadyRunning) + 1,
+static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::Declined) + 1,
               "one row per outcome");
 
 }  // namespace

@@ -12,6 +12,7 @@ enum class PlanAction {
     Upgrade,  // every selected drive that passes the model guard, in list order
     List,     // the found drives and the guard's verdicts into the log
     Help,     // the usage text
+    Save,     // the chosen drive's whole flash into a file (the console program)
 };
 
 // Which found drives a run acts on.
@@ -39,6 +40,8 @@ struct UnattendedPlan {
     std::string backupFolder;  // when hasBackup
     bool reboot = false;
     bool force = false;
+    std::string savePath;    // when Save
+    bool overwrite = false;  // Save may replace an existing file
     // The switches as given, for the log.
     std::string switchText;
 };

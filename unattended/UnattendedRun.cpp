@@ -1,5 +1,6 @@
 #include "unattended/UnattendedRun.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "device/DeviceList.h"
@@ -31,13 +32,21 @@ const char* StepName(ChunkStep step) {
 
 // Stands where the dialog stands for the flash operations: every status text
 // and every failed attempt goes into the log, under the drive's position.
-// No question is ever asked.
+// No question is ever asked: each gets the run's answer (no, unless told).
 class LoggingFeedback : public OperatorFeedback {
   public:
-    LoggingFeedback(RunLog& log, OperatorFeedback* echo) : log_(log), echo_(echo) {}
+    LoggingFeedback(RunLog& log, DriveBackend& backend, OperatorFeedback* echo,
+                    RunObserver* observer)
+        : log_(log), backend_(backend), echo_(echo), observer_(observer) {}
 
     void SetDrive(int position) { prefix_ = FormatText("Drive %d: ", position); }
+    void SetAnswer(int answer) { answer_ = answer; }
     void Line(const std::string& text) { log_.Line(prefix_ + text); }
+    // A line the user should read as well.
+    void Say(const std::string& text) {
+        Line(text);
+        if (observer_) observer_->Notice(prefix_ + text);
+    }
 
     void SetStatusText(const std::string& text) override {
         Line("status: " + text);
@@ -48,19 +57,24 @@ class LoggingFeedback : public OperatorFeedback {
     }
     void EnableControl(int, bool) override {}
     int ShowMessageBox(const std::string& text, const char*, MessageButtons) override {
-        Line("not asked: " + text);
-        return AnswerNo;
+        Line((answer_ == AnswerYes ? "answered yes: " : "not asked: ") + text);
+        return answer_;
     }
     void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
+        const std::string detail = step == ChunkStep::Compare ? "" : backend_.LastCommandDetail();
         Line(FormatText("attempt at flash offset 0x%05X failed: %s", static_cast<unsigned>(offset),
-                        StepName(step)));
+                        StepName(step)) +
+             (detail.empty() ? "" : " (" + detail + ")"));
         if (echo_) echo_->ChunkAttemptFailed(offset, step);
     }
 
   private:
     RunLog& log_;
+    DriveBackend& backend_;
     OperatorFeedback* echo_;
+    RunObserver* observer_;
     std::string prefix_;
+    int answer_ = AnswerNo;
 };
 
 // The restart steps of the platform, with their failures written to the log
@@ -130,18 +144,18 @@ bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& 
                  LoggingFeedback& feedback) {
     FlashBuffer buffer = AllocateFlashBuffer(drive.FlashSize);
     if (!buffer) {
-        feedback.Line(std::string("backup: ") + WriteMemoryFailedText);
+        feedback.Say(std::string("backup: ") + WriteMemoryFailedText);
         return false;
     }
     DeviceSession session(device);
     if (!session.Open(drive)) {
-        feedback.Line("backup: " + OpenDeviceFailedText(drive));
+        feedback.Say("backup: " + OpenDeviceFailedText(drive));
         return false;
     }
     const int read = ReadFlashImage(device, buffer.get(), feedback);
     session.Close();
     if (!read) {
-        feedback.Line("backup: the flash could not be read");
+        feedback.Say("backup: the flash could not be read");
         return false;
     }
 
@@ -154,16 +168,16 @@ bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& 
     }
     const std::string path = folder.PathOf(name);
     if (created != BackupFolder::Created::Yes) {
-        feedback.Line("backup: cannot create " + path);
+        feedback.Say("backup: cannot create " + path);
         return false;
     }
     if (!folder.Write(buffer.get(), drive.FlashSize) || !folder.Close()) {
         folder.Remove();
-        feedback.Line("backup: cannot write " + path + ", removed");
+        feedback.Say("backup: cannot write " + path + ", removed");
         return false;
     }
-    feedback.Line(FormatText("backup written: %s (%u bytes)", path.c_str(),
-                             static_cast<unsigned>(drive.FlashSize)));
+    feedback.Say(FormatText("backup written: %s (%u bytes)", path.c_str(),
+                            static_cast<unsigned>(drive.FlashSize)));
     return true;
 }
 
@@ -177,85 +191,169 @@ RunOutcome EndBeforeRun(const std::string& switchText, const std::string& reason
     return Finish(log, seams, outcome);
 }
 
+namespace {
+
+// Why a drive's operation failed, when the back-end can tell: said to the
+// user with what to do. True when the drive was in use.
+bool ExplainFailure(DriveBackend& backend, LoggingFeedback& feedback) {
+    const DriveFailure refusal = backend.ExplainLastFailure();
+    if (!refusal.advice.empty()) feedback.Say(refusal.advice);
+    return refusal.inUse;
+}
+
+// Runs one step on a drive between the observer's start and end calls.
+template <typename Step>
+bool RunStepOn(RunObserver* observer, const FoundDrive& drive, RunStep step, Step run) {
+    if (observer) observer->StepStarted(drive, step);
+    const bool done = run();
+    if (observer) observer->StepEnded(drive, step, done);
+    return done;
+}
+
+// How a run that wrote or read drives ended: a failure of a drive that was
+// only in use counts as that, any other as a failure.
+RunOutcome AfterDrives(int failures, int inUse, RunOutcome success) {
+    if (failures == 0) return success;
+    return failures == inUse ? RunOutcome::DriveInUse : RunOutcome::Failed;
+}
+
+}  // namespace
+
 RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payload,
                          RunSeams& seams) {
     RunLog log(seams.logSink, seams.clock);
     LogStart(log, seams, plan.switchText);
-    if (plan.action != PlanAction::Upgrade && plan.action != PlanAction::List) {
+    const bool upgrade = plan.action == PlanAction::Upgrade;
+    const bool save = plan.action == PlanAction::Save;
+    if (!upgrade && !save && plan.action != PlanAction::List) {
         return Finish(log, seams, RunOutcome::Help);
     }
-    const bool upgrade = plan.action == PlanAction::Upgrade;
+    LoggingFeedback feedback(log, seams.backend, seams.echo, seams.observer);
+    // A line of the run, not of one drive, that the user should read too.
+    auto say = [&](const std::string& text) {
+        log.Line(text);
+        if (seams.observer) seams.observer->Notice(text);
+    };
 
     const std::string problem = PayloadProblem(payload);
     if (!problem.empty()) {
+        if (upgrade) {
+            say("Payload: " + problem);
+            return Finish(log, seams, RunOutcome::BadPayload);
+        }
         log.Line("Payload: " + problem);
-        if (upgrade) return Finish(log, seams, RunOutcome::BadPayload);
     } else {
         log.Line(FormatText("Payload: firmware %s for model %u, checksum %04X",
                             payload.Version().c_str(), static_cast<unsigned>(payload.ModelId()),
                             static_cast<unsigned>(payload.StoredChecksum())));
     }
     if (upgrade && plan.hasBackup && (seams.backup == nullptr || !seams.backup->Exists())) {
-        log.Line("Backup folder not found: " + plan.backupFolder);
+        say("Backup folder not found: " + plan.backupFolder);
         return Finish(log, seams, RunOutcome::BadUsage);
+    }
+    if (save && (seams.save == nullptr || plan.drive.kind == DriveChoice::All)) {
+        say("Save: needs one chosen drive and a file");
+        return Finish(log, seams, RunOutcome::BadUsage);
+    }
+    // An existing file is refused before any drive is touched.
+    if (save && !plan.overwrite && seams.save->Exists(plan.savePath)) {
+        say("Save: " + SaveCancelledText(plan.savePath));
+        return Finish(log, seams, RunOutcome::Failed);
     }
 
     log.Line("Platform: " + seams.backend.Description());
     std::unique_ptr<DeviceAccess> device = seams.backend.Create();
     if (device == nullptr || device->Initialized == 0) {
-        log.Line("Back-end failed: " + seams.backend.FailureText());
+        say("Back-end failed: " + seams.backend.FailureText());
         return Finish(log, seams, RunOutcome::Failed);
     }
     DeviceList drives;
     device->EnumerateDevices(drives);
     log.Line(FormatText("Drives found: %d", drives.Count()));
+    for (const std::string& remark : seams.backend.EnumerationRemarks()) say(remark);
 
-    LoggingFeedback feedback(log, seams.echo);
-    std::vector<int> targets;
-    bool anyChosen = false;
+    std::vector<FoundDrive> found;
+    std::vector<FoundDrive> targets;
     for (int position = 0; position < drives.Count(); ++position) {
         const DeviceRecord& drive = *drives.At(position);
-        log.Line(DriveLogText(position, seams.backend.AddressOf(drive), drive));
-        if (!IsChosen(plan.drive, position, drive, seams.backend)) continue;
-        anyChosen = true;
+        const std::string address = seams.backend.AddressOf(drive);
+        log.Line(DriveLogText(position, address, drive));
+        const bool chosen = IsChosen(plan.drive, position, drive, seams.backend);
+        found.push_back({position, address, drive, JudgeDrive(payload.ModelId(), drive), chosen});
+        if (!chosen) continue;
+        const GuardVerdict& verdict = found.back().verdict;
         feedback.SetDrive(position);
-        const GuardVerdict verdict = JudgeDrive(payload.ModelId(), drive);
         if (verdict.passes) {
             feedback.Line("model guard passes: " + verdict.reason);
+        } else if (plan.force || save) {
+            feedback.Line(std::string(save ? "model guard not needed to read: "
+                                           : "model guard skipped (forced): ") +
+                          verdict.reason);
+        } else if (upgrade) {
+            feedback.Say("model guard refuses: " + verdict.reason);
         } else {
-            feedback.Line(
-                (plan.force ? "model guard skipped (forced): " : "model guard refuses: ") +
-                verdict.reason);
+            feedback.Line("model guard refuses: " + verdict.reason);
         }
-        if (verdict.passes || plan.force) targets.push_back(position);
+        if (verdict.passes || plan.force || save) targets.push_back(found.back());
     }
+    if (seams.observer) seams.observer->DrivesFound(found);
 
+    const bool anyChosen =
+        std::any_of(found.begin(), found.end(), [](auto& d) { return d.chosen; });
     if (!anyChosen && plan.drive.kind != DriveChoice::All) {
-        log.Line("The chosen drive was not found");
+        say("The chosen drive was not found");
         return Finish(log, seams, RunOutcome::NoDrive);
     }
-    if (!upgrade) return Finish(log, seams, RunOutcome::Listed);
+    if (plan.action == PlanAction::List) return Finish(log, seams, RunOutcome::Listed);
+
     if (targets.empty()) {
-        log.Line("No drive that this firmware is for");
+        say("No drive that this firmware is for");
         return Finish(log, seams, RunOutcome::NoDrive);
+    }
+    int failures = 0;
+    int inUse = 0;
+    if (save) {
+        const FoundDrive& drive = targets.front();
+        feedback.SetDrive(drive.position);
+        feedback.SetAnswer(plan.overwrite ? AnswerYes : AnswerNo);
+        if (!RunStepOn(seams.observer, drive, RunStep::Save, [&] {
+                return SaveFlashToFile(drive.record, *device, plan.savePath, *seams.save, feedback);
+            })) {
+            ++failures;
+            if (ExplainFailure(seams.backend, feedback)) ++inUse;
+        }
+        return Finish(log, seams, AfterDrives(failures, inUse, RunOutcome::Saved));
     }
 
-    int failures = 0;
-    for (int position : targets) {
-        const DeviceRecord& drive = *drives.At(position);
-        feedback.SetDrive(position);
-        if (plan.hasBackup && !BackupDrive(drive, *device, *seams.backup, feedback)) {
-            feedback.Line("not written: no backup");
-            ++failures;
-            continue;
-        }
-        const bool upgraded = UpgradeFirmware(drive, *device, payload, feedback, seams.pause);
+    const std::string refusal = seams.backend.WriteRefusal();
+    if (!refusal.empty()) {
+        say(refusal);
+        return Finish(log, seams, RunOutcome::Failed);
+    }
+    if (seams.observer && !seams.observer->ConfirmWrite(targets)) {
+        log.Line("Not confirmed: nothing written");
+        return Finish(log, seams, RunOutcome::Declined);
+    }
+
+    for (const FoundDrive& drive : targets) {
+        feedback.SetDrive(drive.position);
+        const bool backedUp =
+            !plan.hasBackup || RunStepOn(seams.observer, drive, RunStep::Backup, [&] {
+                return BackupDrive(drive.record, *device, *seams.backup, feedback);
+            });
+        const bool upgraded =
+            backedUp && RunStepOn(seams.observer, drive, RunStep::Upgrade, [&] {
+                return UpgradeFirmware(drive.record, *device, payload, feedback, seams.pause);
+            });
+        if (!backedUp) feedback.Say("not written: no backup");
         feedback.Line(upgraded ? "upgraded" : "not upgraded");
-        if (!upgraded) ++failures;
+        if (upgraded) continue;
+        ++failures;
+        if (ExplainFailure(seams.backend, feedback)) ++inUse;
     }
     device.reset();
 
-    if (failures != 0) return Finish(log, seams, RunOutcome::Failed);
+    if (failures != 0) return Finish(log, seams, AfterDrives(failures, inUse, RunOutcome::Failed));
     if (!plan.reboot) return Finish(log, seams, RunOutcome::Upgraded);
     if (seams.restart == nullptr) {
         log.Line("Restart: not available here");

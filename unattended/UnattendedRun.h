@@ -3,15 +3,25 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/DeviceAccess.h"
 #include "flash/OperatorFeedback.h"
+#include "flash/OutputFile.h"
 #include "flash/UpgradeFirmware.h"
 #include "payload/FirmwarePayload.h"
+#include "unattended/ModelGuard.h"
 #include "unattended/RestartSequence.h"
 #include "unattended/RunLog.h"
 #include "unattended/RunOutcome.h"
 #include "unattended/UnattendedPlan.h"
+
+// Why an operation on a drive failed, as far as the back-end can tell, for
+// someone who can do something about it.
+struct DriveFailure {
+    bool inUse = false;  // mounted, or held by another program
+    std::string advice;  // empty: the back-end has nothing to add to the status text
+};
 
 // What a run needs to reach the drives of its platform.
 class DriveBackend {
@@ -26,6 +36,18 @@ class DriveBackend {
     virtual std::string FailureText() = 0;
     // A drive's address as the log writes it and a path choice names it.
     virtual std::string AddressOf(const DeviceRecord& drive) { return WindowsDriveAddress(drive); }
+    // Why the last operation on a drive failed (the open refused, a command
+    // the system would not pass); asked after each drive that failed.
+    virtual DriveFailure ExplainLastFailure() { return {}; }
+    // What became of the last command sent, for the log of a failed attempt
+    // (statuses, sense data); empty when the back-end cannot say more.
+    virtual std::string LastCommandDetail() { return {}; }
+    // Empty when this process may write a drive's flash; otherwise why not
+    // and what to do. Asked once, before anything is read or written.
+    virtual std::string WriteRefusal() { return {}; }
+    // What the user should know about the enumeration (device nodes it could
+    // not open, and why).
+    virtual std::vector<std::string> EnumerationRemarks() { return {}; }
 };
 
 // The folder backups go to. A file is only ever created anew: a name that is
@@ -47,6 +69,43 @@ class BackupFolder {
     virtual void Remove() = 0;
 };
 
+// The file a Save plan writes, through SaveFlashToFile.
+class SaveTarget : public OutputFile {
+  public:
+    // Whether a file exists at path before the run touches anything.
+    virtual bool Exists(const std::string& path) = 0;
+};
+
+// A drive the run found, with the model guard's verdict.
+struct FoundDrive {
+    int position;
+    std::string address;
+    DeviceRecord record;
+    GuardVerdict verdict;
+    bool chosen;  // the plan's drive choice names it
+};
+
+enum class RunStep { Backup, Upgrade, Save };
+
+// What a console shows of a run beside its log. Nothing here is needed: each
+// call does nothing (and confirms) unless the front-end says otherwise.
+class RunObserver {
+  public:
+    virtual ~RunObserver() = default;
+    // Every found drive, in list order, once the back-end has listed them.
+    virtual void DrivesFound(const std::vector<FoundDrive>&) {}
+    // Before anything is sent for the upgrade: the drives about to be
+    // written. False ends the run with nothing written.
+    virtual bool ConfirmWrite(const std::vector<FoundDrive>&) { return true; }
+    // The status texts, progress steps and failed attempts that follow
+    // belong to this step on this drive, until it ends.
+    virtual void StepStarted(const FoundDrive&, RunStep) {}
+    virtual void StepEnded(const FoundDrive&, RunStep, bool /*succeeded*/) {}
+    // A line of the log the user should read: a refusal, a failure and what
+    // to do about it, a backup written.
+    virtual void Notice(const std::string&) {}
+};
+
 // The platform around a run. backup is needed when the plan asks for
 // backups, restart when it asks for the restart (Windows only).
 struct RunSeams {
@@ -63,14 +122,19 @@ struct RunSeams {
     // Optional: also sees every status text, progress step and failed
     // attempt (a console's progress display).
     OperatorFeedback* echo;
+    // Optional: the console's view of the run, and the file a Save plan
+    // writes.
+    RunObserver* observer = nullptr;
+    SaveTarget* save = nullptr;
 };
 
-// Runs an Upgrade or List plan to its end and logs every step: the payload
+// Runs an Upgrade, List or Save plan to its end and logs every step: the payload
 // check (an unusable payload reaches no drive), the back-end, the drives
 // found, the guard's verdicts, then for each selected drive that passes, in
 // list order, the backup when asked and the upgrade; then the restart when
-// asked and every drive was upgraded. The last line holds the outcome and
-// its exit code.
+// asked and every drive was upgraded. A Save plan reads the one chosen
+// drive's flash into plan.savePath instead (any model; an existing file only
+// with plan.overwrite). The last line holds the outcome and its exit code.
 RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payload,
                          RunSeams& seams);
 

@@ -1,0 +1,209 @@
+#include "console/ConsoleOptions.h"
+
+#include <getopt.h>
+
+#include <climits>
+#include <cstdlib>
+#include <set>
+
+const char ConsoleUsageText[] =
+    "Usage: flash-upgrade --list [OPTION]...\n"
+    "  or:  flash-upgrade --upgrade [OPTION]...\n"
+    "  or:  flash-upgrade --save FILE --drive N|PATH [OPTION]...\n"
+    "Replace the firmware of a DVD-ROM drive with the one this program carries\n"
+    "(combine-firmware puts it in), or save a drive's firmware to a file.\n"
+    "\n"
+    "Actions (exactly one):\n"
+    "      --list           print the firmware this program carries and the drives\n"
+    "                       found: position, device path, vendor, product,\n"
+    "                       revision, version numbers, flash size, and whether\n"
+    "                       this firmware is for the drive\n"
+    "      --upgrade        write the firmware to every drive it is for, or to the\n"
+    "                       one --drive names; each 16 KB chunk is read back and\n"
+    "                       compared, and gets up to five attempts\n"
+    "      --save FILE      read the whole flash of the drive --drive names into\n"
+    "                       FILE\n"
+    "\n"
+    "Options:\n"
+    "      --drive N|PATH   only this drive: its position in the list (from 0) or\n"
+    "                       its device path (/dev/sr0)\n"
+    "      --backup DIR     before writing a drive, save its flash into a new file\n"
+    "                       in DIR, named from its vendor, product and revision; a\n"
+    "                       drive whose backup fails is not written\n"
+    "      --log FILE       append a log of the run to FILE, one event a line\n"
+    "      --force          also write drives of another model (skip the model\n"
+    "                       check)\n"
+    "      --yes            write without asking first\n"
+    "      --overwrite      let --save replace an existing FILE\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "In a terminal, --upgrade shows what it will write to which drive and asks\n"
+    "for y first, unless --yes is given. Without a terminal there is nobody to\n"
+    "ask: --upgrade then needs --yes, and without it writes nothing (exit 2).\n"
+    "A drive loads its new firmware after a power cycle; the program restarts\n"
+    "nothing. Ctrl-C is ignored while a drive is written.\n"
+    "\n"
+    "Writing needs root (or the CAP_SYS_RAWIO capability); listing needs read\n"
+    "access to the device nodes, saving read and write access. A mounted drive\n"
+    "is neither written nor saved: unmount it first. --save writes a new file\n"
+    "beside FILE and renames it into place, so FILE is never left half written.\n"
+    "\n"
+    "One copy runs at a time: each holds /run/lock/flash-upgrade.lock with\n"
+    "flock; on a system without /run/lock, /tmp/flash-upgrade.lock.\n"
+    "\n"
+    "Exit status:\n"
+    " 0  success (also --list, --help and --version)\n"
+    " 1  an operation failed on at least one drive; or the writes were not\n"
+    "    confirmed; or no permission to write (run as root)\n"
+    " 2  bad usage\n"
+    " 3  no drive that this firmware is for (or the drive --drive names is\n"
+    "    not there)\n"
+    " 4  no firmware combined into this program, or its checksum does not\n"
+    "    match; nothing was sent\n"
+    " 5  another copy is running, or the drive is in use (mounted, or opened\n"
+    "    by another program); nothing was sent to it\n";
+
+namespace {
+
+enum OptionId {
+    ListId = 256,
+    UpgradeId,
+    SaveId,
+    DriveId,
+    BackupId,
+    LogId,
+    ForceId,
+    YesId,
+    OverwriteId,
+    HelpId = 'h',
+    VersionId = 'V',
+};
+
+const option LongOptions[] = {
+    {"list", no_argument, nullptr, ListId},
+    {"upgrade", no_argument, nullptr, UpgradeId},
+    {"save", required_argument, nullptr, SaveId},
+    {"drive", required_argument, nullptr, DriveId},
+    {"backup", required_argument, nullptr, BackupId},
+    {"log", required_argument, nullptr, LogId},
+    {"force", no_argument, nullptr, ForceId},
+    {"yes", no_argument, nullptr, YesId},
+    {"overwrite", no_argument, nullptr, OverwriteId},
+    {"help", no_argument, nullptr, HelpId},
+    {"version", no_argument, nullptr, VersionId},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "3" is a list position (0 to 9999, as on Windows), "/dev/sr0" a device
+// path; a link such as /dev/cdrom is followed to the node it names.
+bool ReadDrive(const std::string& value, DriveChoice& choice) {
+    if (value[0] == '/') {
+        choice.kind = DriveChoice::Path;
+        char resolved[PATH_MAX];
+        choice.path = realpath(value.c_str(), resolved) ? resolved : value;
+        return true;
+    }
+    if (value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    choice.kind = DriveChoice::Position;
+    choice.position = std::atoi(value.c_str());
+    return true;
+}
+
+std::string OptionName(int id) {
+    for (const option& o : LongOptions)
+        if (o.val == id) return std::string("--") + o.name;
+    return "";
+}
+
+}  // namespace
+
+ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
+    ConsoleOptions result;
+    UnattendedPlan& plan = result.plan;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) plan.switchText += ' ';
+        plan.switchText += argv[i];
+    }
+    std::set<int> seen;  // the options given so far
+    int actions = 0;
+    bool help = false;
+    auto refuse = [&](const std::string& why) {
+        if (!result.refused) result.error = why;
+        result.refused = true;
+    };
+
+    optind = 0;  // a fresh scan, also when called again
+    opterr = 1;  // getopt_long names an unknown option or a missing value itself
+    int id;
+    while ((id = getopt_long(argc, argv, "hV", LongOptions, nullptr)) != -1) {
+        if (id == '?') {
+            refuse("");
+            continue;
+        }
+        if (!seen.insert(id).second) refuse(OptionName(id) + " given twice");
+        const std::string value = optarg ? optarg : "";
+        if (optarg && value.empty()) refuse(OptionName(id) + " needs a value");
+        switch (id) {
+            case ListId:
+                plan.action = PlanAction::List;
+                ++actions;
+                break;
+            case UpgradeId:
+                plan.action = PlanAction::Upgrade;
+                ++actions;
+                break;
+            case SaveId:
+                plan.action = PlanAction::Save;
+                plan.savePath = value;
+                ++actions;
+                break;
+            case DriveId:
+                if (!value.empty() && !ReadDrive(value, plan.drive))
+                    refuse("--drive takes a list position (0 to 9999) or a device path: " + value);
+                break;
+            case BackupId:
+                plan.hasBackup = true;
+                plan.backupFolder = value;
+                break;
+            case LogId:
+                plan.hasLog = true;
+                plan.logPath = value;
+                break;
+            case ForceId:
+                plan.force = true;
+                break;
+            case YesId:
+                result.yes = true;
+                break;
+            case OverwriteId:
+                plan.overwrite = true;
+                break;
+            case HelpId:
+                help = true;
+                break;
+            default:
+                result.version = true;
+                break;
+        }
+    }
+    if (optind < argc) refuse(std::string("unexpected argument: ") + argv[optind]);
+    // Whoever asks for the help or the version gets it, whatever else is
+    // wrong.
+    if (help || result.version) {
+        result.refused = false;
+        result.error.clear();
+        plan.action = help ? PlanAction::Help : plan.action;
+        return result;
+    }
+    const bool upgrade = plan.action == PlanAction::Upgrade;
+    const bool save = plan.action == PlanAction::Save;
+    if (actions != 1) refuse("choose one of --list, --upgrade and --save");
+    if (save && plan.drive.kind == DriveChoice::All) refuse("--save needs --drive");
+    if (plan.hasBackup && !upgrade) refuse("--backup goes with --upgrade");
+    if (result.yes && !upgrade) refuse("--yes goes with --upgrade");
+    if (plan.force && save) refuse("--force goes with --upgrade or --list");
+    if (plan.overwrite && !save) refuse("--overwrite goes with --save");
+    return result;
+}

@@ -1,0 +1,85 @@
+// flash-upgrade: the console program. It reads the options into a plan,
+// takes the one-copy lock and hands the plan to the same run the Windows
+// program's silent mode makes, with the Linux seams around it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "console/ConsoleOptions.h"
+#include "console/ConsoleReport.h"
+#include "console/LinuxSeams.h"
+
+namespace {
+
+// The product's version, the one the Windows program's title shows.
+const char ProgramVersion[] = "1.58";
+
+int Refuse(const std::string& why) {
+    if (!why.empty()) std::fprintf(stderr, "flash-upgrade: %s\n", why.c_str());
+    std::fprintf(stderr, "Try 'flash-upgrade --help' for more information.\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const ConsoleOptions options = ParseConsoleOptions(argc, argv);
+    const UnattendedPlan& plan = options.plan;
+    if (options.refused) return Refuse(options.error);
+    const FirmwarePayload payload = FirmwarePayload::Program();
+    if (plan.action == PlanAction::Help) {
+        std::fputs(ConsoleUsageText, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("flash-upgrade %s\n", ProgramVersion);
+        return 0;
+    }
+
+    FileLogSink log;
+    if (plan.hasLog && !log.Open(plan.logPath)) {
+        return Refuse("cannot open the log " + plan.logPath + ": " + std::strerror(errno));
+    }
+    LocalClock clock;
+    SgIoBackend backend;
+    DirectoryBackupFolder backup(plan.backupFolder);
+    ReplacingSaveFile saveFile;
+    const bool upgrade = plan.action == PlanAction::Upgrade;
+    ConsoleReport report(payload, plan.action == PlanAction::List, isatty(STDERR_FILENO) != 0,
+                         upgrade && !options.yes);
+    RunSeams seams{backend,
+                   log,
+                   clock,
+                   plan.hasBackup ? &backup : nullptr,
+                   nullptr,
+                   0,
+                   0,
+                   PauseMilliseconds,
+                   LinuxExitCode,
+                   ProgramVersion,
+                   &report,
+                   &report,
+                   &saveFile};
+
+    if (upgrade && !options.yes && !isatty(STDIN_FILENO)) {
+        const std::string why =
+            "--upgrade asks before it writes, and there is no terminal to ask at: add --yes";
+        EndBeforeRun(plan.switchText, why, RunOutcome::BadUsage, seams);
+        return Refuse(why);
+    }
+    OneCopyLock lock;
+    const OneCopyLock::Result locked = lock.Take();
+    if (locked != OneCopyLock::Result::Held) {
+        const bool elsewhere = locked == OneCopyLock::Result::HeldElsewhere;
+        const std::string why =
+            elsewhere ? "another copy of flash-upgrade is running (it holds " + lock.Path() + ")"
+                      : "cannot lock " + lock.Path() + ": " + std::strerror(errno);
+        std::fprintf(stderr, "flash-upgrade: %s\n", why.c_str());
+        return LinuxExitCode(
+            EndBeforeRun(plan.switchText, why,
+                         elsewhere ? RunOutcome::AlreadyRunning : RunOutcome::Failed, seams));
+    }
+    return LinuxExitCode(RunUnattended(plan, payload, seams));
+}
