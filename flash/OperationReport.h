@@ -8,6 +8,9 @@
 
 // What the Upgrade and Save operations show alike.
 
+// An unfilled payload block: the window says so from the start, and the
+// upgrade refuses with the same words.
+constexpr char NeedCombineText[] = "Need Combine firmware first !!";
 constexpr char WriteMemoryFailedText[] = "Memory (Write) Initialization Failed!!";
 
 // "Open Device (adapter target)VendorProduct Failed!!"

@@ -11,7 +11,6 @@ namespace {
 
 const char UpgradeStartText[] = "Upgrade Firmware...";
 const char UpgradeSuccessText[] = "Upgrade Firmware Successful!!";
-const char NeedCombineText[] = "Need Combine firmware first !!";
 const char FlashSizeMismatchFormat[] = "Flash size not match!! (%X / %X)";
 const char ReadMemoryFailedText[] = "Memory (Read) Initialization Failed!!";
 const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";

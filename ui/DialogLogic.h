@@ -6,6 +6,7 @@
 
 #include "device/DeviceList.h"
 #include "device/DeviceRecord.h"
+#include "flash/OperationReport.h"
 #include "flash/OperatorFeedback.h"
 
 // What the main window decides, apart from the Win32 calls that carry it out.
@@ -13,7 +14,6 @@
 // Appended to the template's title when the window opens.
 constexpr char TitleVersionSuffix[] = " 1.58";
 
-constexpr char NeedCombineText[] = "Need Combine firmware first !!";
 constexpr char NoDeviceSelectedText[] = "No device selected!!";
 constexpr char FirmwareSelectedText[] = "Select Firmware or Click Upgrade to Upgrade...";
 constexpr char RestartQuestionText[] =
