@@ -10,19 +10,12 @@
 
 namespace {
 
-// The inquiry texts without their padding.
-std::string Trimmed(const char* field, size_t size) {
-    std::string text(field, strnlen(field, size));
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
 std::string DriveText(const FoundDrive& drive) {
     const DeviceRecord& r = drive.record;
     return FormatText("%d  %s  %s %s %s", drive.position, drive.address.c_str(),
-                      Trimmed(r.Vendor, sizeof r.Vendor).c_str(),
-                      Trimmed(r.Product, sizeof r.Product).c_str(),
-                      Trimmed(r.Revision, sizeof r.Revision).c_str());
+                      TrimmedFieldText(r.Vendor, sizeof r.Vendor).c_str(),
+                      TrimmedFieldText(r.Product, sizeof r.Product).c_str(),
+                      TrimmedFieldText(r.Revision, sizeof r.Revision).c_str());
 }
 
 const char* StepWord(ChunkStep step) {
@@ -48,8 +41,8 @@ std::string DescribePayload(const FirmwarePayload& payload) {
     std::string text = payload.Version();
     if (const DriveModel* model = DriveModelFor(payload.ModelId())) {
         std::string field = model->vendorProduct;
-        text += FormatText(" for %s %s (firmware %s)", Trimmed(field.c_str(), 8).c_str(),
-                           Trimmed(field.c_str() + 8, 16).c_str(), model->versionPattern);
+        text += FormatText(" for %s %s (firmware %s)", TrimmedFieldText(field.c_str(), 8).c_str(),
+                           TrimmedFieldText(field.c_str() + 8, 16).c_str(), model->versionPattern);
     } else {
         text += FormatText(" for model %u, which names no drive", payload.ModelId());
     }
@@ -128,10 +121,10 @@ void ConsoleReport::DrivesFound(const std::vector<FoundDrive>& drives) {
         const std::string version = FormatText("%u.%u", r.VersionMajor, r.VersionMinor);
         const std::string flash = FormatText("0x%X", static_cast<unsigned>(r.FlashSize));
         std::printf("%-3d %-10s %-9s %-17s %-5s %-8s %-8s %s\n", d.position, d.address.c_str(),
-                    Trimmed(r.Vendor, sizeof r.Vendor).c_str(),
-                    Trimmed(r.Product, sizeof r.Product).c_str(),
-                    Trimmed(r.Revision, sizeof r.Revision).c_str(), version.c_str(), flash.c_str(),
-                    d.verdict.passes ? "yes" : "no");
+                    TrimmedFieldText(r.Vendor, sizeof r.Vendor).c_str(),
+                    TrimmedFieldText(r.Product, sizeof r.Product).c_str(),
+                    TrimmedFieldText(r.Revision, sizeof r.Revision).c_str(), version.c_str(),
+                    flash.c_str(), d.verdict.passes ? "yes" : "no");
     }
     for (const FoundDrive& d : drives) {
         if (!d.verdict.passes) std::printf("Drive %d: %s\n", d.position, d.verdict.reason.c_str());

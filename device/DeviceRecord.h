@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // One found drive, exactly as the drive described itself. The record is a
 // plain 140-byte value that is copied whole wherever it moves; every byte
@@ -48,3 +49,9 @@ static_assert(offsetof(DeviceRecord, DriveLetter) == 136, "DriveLetter offset");
 
 // A record with every byte zero.
 DeviceRecord ZeroDeviceRecord();
+
+// A text field of a record up to its terminating zero, never read past the
+// field (a record is plain bytes); the trimmed form also drops the blanks
+// that pad the inquiry texts at either end.
+std::string FieldText(const char* field, size_t size);
+std::string TrimmedFieldText(const char* field, size_t size);

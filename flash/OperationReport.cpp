@@ -4,16 +4,6 @@
 
 #include "flash/FormatText.h"
 
-namespace {
-
-// The inquiry texts keep a terminating zero, but a record is plain bytes:
-// never read past its field.
-std::string FieldText(const char* field, size_t size) {
-    return std::string(field, strnlen(field, size));
-}
-
-}  // namespace
-
 std::string OpenDeviceFailedText(const DeviceRecord& record) {
     return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
                       static_cast<unsigned>(record.TargetId),

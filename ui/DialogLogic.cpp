@@ -1,16 +1,9 @@
 #include "ui/DialogLogic.h"
 
 std::string DeviceLineText(const DeviceRecord& record) {
-    // The text fields always end within their arrays; read them bounded all
-    // the same so a record without its terminator cannot run past them.
-    auto field = [](const char* text, size_t size) {
-        size_t length = 0;
-        while (length < size && text[length] != '\0') ++length;
-        return std::string(text, length);
-    };
-    return field(record.Vendor, sizeof record.Vendor) + " " +
-           field(record.Product, sizeof record.Product) + " " +
-           field(record.Revision, sizeof record.Revision) + " Version " +
+    return FieldText(record.Vendor, sizeof record.Vendor) + " " +
+           FieldText(record.Product, sizeof record.Product) + " " +
+           FieldText(record.Revision, sizeof record.Revision) + " Version " +
            std::to_string(record.VersionMajor) + "." + std::to_string(record.VersionMinor);
 }
 

@@ -4,14 +4,6 @@
 
 namespace {
 
-std::string Trimmed(const char* field, size_t size) {
-    size_t begin = 0;
-    size_t end = strnlen(field, size);
-    while (begin < end && field[begin] == ' ') ++begin;
-    while (end > begin && field[end - 1] == ' ') --end;
-    return std::string(field + begin, end - begin);
-}
-
 bool AllowedInName(unsigned char c) {
     return c > ' ' && c <= 0x7E && std::strchr("\\/:*?\"<>|", c) == nullptr;
 }
@@ -34,9 +26,9 @@ bool IsDeviceName(const std::string& name) {
 
 std::string BackupFileName(const DeviceRecord& drive, int attempt) {
     std::string name;
-    for (const std::string& part : {Trimmed(drive.Vendor, sizeof drive.Vendor - 1),
-                                    Trimmed(drive.Product, sizeof drive.Product - 1),
-                                    Trimmed(drive.Revision, sizeof drive.Revision - 1)}) {
+    for (const std::string& part : {TrimmedFieldText(drive.Vendor, sizeof drive.Vendor - 1),
+                                    TrimmedFieldText(drive.Product, sizeof drive.Product - 1),
+                                    TrimmedFieldText(drive.Revision, sizeof drive.Revision - 1)}) {
         if (part.empty()) continue;
         if (!name.empty()) name += '_';
         name += part;

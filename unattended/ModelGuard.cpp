@@ -5,14 +5,6 @@
 #include "flash/FormatText.h"
 #include "payload/DriveModels.h"
 
-namespace {
-
-std::string Field(const char* text, size_t size) {
-    return std::string(text, strnlen(text, size));
-}
-
-}  // namespace
-
 GuardVerdict JudgeDrive(uint8_t modelId, const DeviceRecord& drive) {
     const DriveModel* model = DriveModelFor(modelId);
     if (model == nullptr) {
@@ -20,8 +12,8 @@ GuardVerdict JudgeDrive(uint8_t modelId, const DeviceRecord& drive) {
                                   "drive can be vouched for",
                                   static_cast<unsigned>(modelId))};
     }
-    const std::string identity = Field(drive.VendorProduct, ModelFieldLength);
-    const std::string revision = Field(drive.Revision, sizeof drive.Revision - 1);
+    const std::string identity = FieldText(drive.VendorProduct, ModelFieldLength);
+    const std::string revision = FieldText(drive.Revision, sizeof drive.Revision - 1);
     if (identity != model->vendorProduct) {
         return {false, FormatText("the drive is \"%s\", the firmware is for \"%s\"",
                                   identity.c_str(), model->vendorProduct)};

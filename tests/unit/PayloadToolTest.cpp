@@ -1,6 +1,7 @@
 // The payload block as the program reads it, and the combining tool's
 // command line over real files.
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -104,7 +105,9 @@ class Combine : public ::testing::Test {
 
     fs::path folder =
         fs::temp_directory_path() /
-        ("combine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("combine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         // Builds and runs beside each other share the folder of temporary files.
+         "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::path program = folder / "program.exe", image = folder / "image.bin",
              output = folder / "combined.exe";
     Bytes programBytes = Bytes(0x28000, 0x90), imageBytes = Bytes(ImageSize, 0);
