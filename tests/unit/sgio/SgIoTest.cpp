@@ -25,11 +25,9 @@ TEST(SgIo, EveryRequestAsTheKernelReceivesIt) {
     std::vector<std::string> sent;
     for (const SimSgIoCarrier::SentCommand& s : rig.nodes.Sent()) {
         const sg_io_hdr& h = s.header;
+        const char* data = h.dxferp == buffer.data() ? "data" : h.dxferp ? "own" : "none";
         sent.push_back(FormatText("%c %d %u %u %u %u %u %s %u: ", h.interface_id, h.dxfer_direction,
-                                  h.dxfer_len, h.timeout, h.mx_sb_len, h.flags, h.iovec_count,
-                                  h.dxferp == buffer.data() ? "data"
-                                  : h.dxferp                ? "own"
-                                                            : "none",
+                                  h.dxfer_len, h.timeout, h.mx_sb_len, h.flags, h.iovec_count, data,
                                   h.cmd_len) +
                        Dump(s.cdb.data(), s.cdb.size(), 0, nullptr));
         EXPECT_NE(h.sbp, nullptr);
@@ -43,30 +41,20 @@ TEST(SgIo, EveryRequestAsTheKernelReceivesIt) {
                                   "S -1 0 256000 32 0 0 none 10: 3B 04"));
 }
 
-SimDriveIdentity Named(const char* product, uint8_t type = 5, uint16_t signature = 0x1106) {
-    SimDriveIdentity identity;
-    identity.product = product;
-    identity.deviceType = type;
-    identity.signature = signature;
-    return identity;
-}
-
 TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
     Rig rig(Rig::SgIo);  // /dev/sr0 at 0:0
     std::deque<SimulatedDrive> drives;
-    auto node = [&](const char* path, SimulatedDrive& drive, uint8_t host, uint8_t target,
-                    SimNodeOptions options = {}) {
-        rig.nodes.AddNode(path, drive, host, target, options);
+    auto add = [&](uint8_t type, const char* product, uint16_t signature = 0x1106) -> auto& {
+        return drives.emplace_back(SimDriveIdentity{type, "SIMDRIVE", product, "1.00", signature});
     };
-    node("/dev/sg1", *rig.drive, 0, 0);
-    node("/dev/sg0", drives.emplace_back(Named("DISK", 0)), 1, 0);
-    node("/dev/sg2", drives.emplace_back(Named("GENERIC ONLY")), 2, 0);
-    node("/dev/sr1", drives.emplace_back(Named("HIDDEN CD NODE")), 3, 4, {false, true});
-    node("/dev/sg3", drives.back(), 3, 4);
-    node("/dev/sr2", drives.emplace_back(Named("STRANGER", 5, 0x0611)), 4, 0);
-    node("/dev/sg4", drives.back(), 4, 0);
-    node("/dev/sr3", drives.emplace_back(Named("NOT A CD", 0)), 5, 0);
-
+    rig.nodes.AddNode("/dev/sg1", *rig.drive, 0, 0);
+    rig.nodes.AddNode("/dev/sg0", add(0, "DISK"), 1, 0);
+    rig.nodes.AddNode("/dev/sg2", add(5, "GENERIC ONLY"), 2, 0);
+    rig.nodes.AddNode("/dev/sr1", add(5, "HIDDEN CD NODE"), 3, 4, {false, true});
+    rig.nodes.AddNode("/dev/sg3", drives.back(), 3, 4);
+    rig.nodes.AddNode("/dev/sr2", add(5, "STRANGER", 0x0611), 4, 0);
+    rig.nodes.AddNode("/dev/sg4", drives.back(), 4, 0);
+    rig.nodes.AddNode("/dev/sr3", add(0, "NOT A CD"), 5, 0);
     auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
     DeviceList list;
     access.EnumerateDevices(list);
@@ -84,8 +72,9 @@ TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
     // ran on a read-only descriptor that was closed again.
     std::map<std::string, int> sent;
     for (const auto& s : rig.nodes.Sent()) ++sent[s.path];
-    EXPECT_EQ(sent, (std::map<std::string, int>{
-                        {"/dev/sr0", 4}, {"/dev/sg2", 4}, {"/dev/sg3", 4}, {"/dev/sr2", 4}, {"/dev/sr3", 1}}));
+    EXPECT_EQ(::testing::PrintToString(sent),
+              "{ (\"/dev/sg2\", 4), (\"/dev/sg3\", 4), (\"/dev/sr0\", 4), (\"/dev/sr2\", 4), "
+              "(\"/dev/sr3\", 1) }");
     EXPECT_EQ(rig.nodes.OpenCount(), 0);
     ASSERT_EQ(rig.tried.size(), 32u + 256u);
     EXPECT_EQ(rig.tried[0] + " " + rig.tried[31] + " " + rig.tried[32] + " " + rig.tried.back(),
@@ -179,74 +168,44 @@ struct ScriptedKernel : SgIoPlatform {
     bool HoldsRawIoCapability() override { return true; }
 };
 
+std::vector<uint8_t> Bytes(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < hex.size(); i += 3) bytes.push_back(std::stoi(hex.substr(i, 2), 0, 16));
+    return bytes;
+}
+
 TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
     const struct {
         int ioctlError;
         uint8_t status;
         uint16_t host, driver;
-        std::vector<uint8_t> sense;
+        const char* sense;
         int resid, done;
         const char* described;
     } cases[] = {
-        {0, 0, 0, 0, {}, 0, 1, "completed"},
-        {EPERM, 0, 0, 0, {}, 0, 0, "SG_IO failed: errno 1 (Operation not permitted)"},
-        {0,
-         0x02,
-         0,
-         0x08,
-         {0x70, 0, 5, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24},
-         0,
-         0,
+        {0, 0, 0, 0, "", 0, 1, "completed"},
+        {EPERM, 0, 0, 0, "", 0, 0, "SG_IO failed: errno 1 (Operation not permitted)"},
+        {0, 0x02, 0, 0x08, "70 00 05 00 00 00 00 0A 00 00 00 00 24", 0, 0,
          "SCSI status 02h, driver status 08h, sense key 5 (ILLEGAL REQUEST), ASC 24h ASCQ 00h"},
-        {0, 0x08, 0, 0, {}, 0, 0, "SCSI status 08h"},  // busy
-        {0, 0x01, 0, 0, {}, 0, 1, "SCSI status 01h"},  // a reserved bit
-        {0, 0, 0x03, 0, {}, 0, 0, "host status 0003h"},
-        {0, 0, 0, 0x06, {}, 0, 0, "driver status 06h"},
-        {0, 0, 0, 0x10, {}, 0, 1, "driver status 10h"},  // a suggestion alone
-        {0,
-         0,
-         0,
-         0x08,
-         {0x70, 0, 1, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x17, 1},
-         0,
-         1,
+        {0, 0x08, 0, 0, "", 0, 0, "SCSI status 08h"},  // busy
+        {0, 0x01, 0, 0, "", 0, 1, "SCSI status 01h"},  // a reserved bit
+        {0, 0, 0x03, 0, "", 0, 0, "host status 0003h"},
+        {0, 0, 0, 0x06, "", 0, 0, "driver status 06h"},
+        {0, 0, 0, 0x10, "", 0, 1, "driver status 10h"},  // a suggestion alone
+        {0, 0, 0, 0x08, "70 00 01 00 00 00 00 0A 00 00 00 00 17 01", 0, 1,
          "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 17h ASCQ 01h"},
-        {0,
-         0,
-         0,
-         0x08,
-         {0x72, 0, 0, 0x1D},
-         0,
-         1,
+        {0, 0, 0, 0x08, "72 00 00 1D", 0, 1,
          "driver status 08h, sense key 0 (NO SENSE), ASC 00h ASCQ 1Dh"},
-        {0,
-         0,
-         0,
-         0x08,
-         {0x71, 0, 1, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x0C, 0},
-         0,
-         0,
+        {0, 0, 0, 0x08, "71 00 01 00 00 00 00 0A 00 00 00 00 0C 00", 0, 0,
          "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 0Ch ASCQ 00h, deferred"},
-        {0,
-         0,
-         0,
-         0x08,
-         {0x73, 1, 0x0C, 0},
-         0,
-         0,
+        {0, 0, 0, 0x08, "73 01 0C 00", 0, 0,
          "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 0Ch ASCQ 00h, deferred"},
-        {0, 0, 0, 0x08, {0x70, 0}, 0, 0, "driver status 08h, no sense data"},  // cut short
-        {0,
-         0,
-         0,
-         0x08,
-         {0x70, 0, 3},
-         0,
-         0,
+        {0, 0, 0, 0x08, "70 00", 0, 0, "driver status 08h, no sense data"},  // cut short
+        {0, 0, 0, 0x08, "70 00 03", 0, 0,
          "driver status 08h, sense key 3 (MEDIUM ERROR), ASC 00h ASCQ 00h"},
-        {0, 0, 0, 0x08, {}, 0, 0, "driver status 08h"},
-        {0, 0, 0, 0x08, {0x7F, 0, 1}, 0, 0, "driver status 08h, no sense data"},
-        {0, 0, 0, 0, {}, 1, 0, "16383 of 16384 bytes transferred"},
+        {0, 0, 0, 0x08, "", 0, 0, "driver status 08h"},
+        {0, 0, 0, 0x08, "7F 00 01", 0, 0, "driver status 08h, no sense data"},
+        {0, 0, 0, 0, "", 1, 0, "16383 of 16384 bytes transferred"},
     };
     for (const auto& c : cases) {
         auto owned = std::make_unique<ScriptedKernel>();
@@ -255,7 +214,7 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         owned->reply.host_status = c.host;
         owned->reply.driver_status = c.driver;
         owned->reply.resid = c.resid;
-        owned->sense = c.sense;
+        owned->sense = Bytes(c.sense);
         SgIoDeviceAccess access(std::move(owned));
         DeviceRecord record = ZeroDeviceRecord();
         StoreSgIoNode(record, {SgIoNodeKind::Generic, 4});
@@ -263,7 +222,7 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         std::vector<uint8_t> data(0x4000);
         EXPECT_EQ(access.ReadBufferData(data.data(), 0, 0, 0x4000), c.done) << c.described;
         EXPECT_EQ(DescribeSgIoOutcome(access.LastOutcome()), c.described);
-        EXPECT_EQ(access.LastSense(), c.ioctlError ? std::vector<uint8_t>{} : c.sense);
+        EXPECT_EQ(access.LastSense(), Bytes(c.ioctlError ? "" : c.sense));
     }
     // A CD node that cannot name its address is still a CD device and is
     // probed; a generic one could be the twin of any drive and is not. All

@@ -165,26 +165,19 @@ TEST(CommandLine, FuzzedCommandLines) {
         std::string requoted = "x.exe";
         for (size_t i = 1; i < args.size(); ++i) requoted += " " + Quote(args[i]);
         ASSERT_EQ(SplitCommandLine(requoted), args) << line;
-        if (parse.refused) {
-            ASSERT_FALSE(parse.reason.empty()) << line;
-            ASSERT_EQ(plan.action, PlanAction::Dialog) << line;
-            ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
-            continue;
-        }
-        ASSERT_TRUE(plan.action == PlanAction::Help || args.size() > 1 ||
-                    plan.action == PlanAction::Dialog)
+        // A refusal has a reason and no action; help carries nothing else of
+        // the line; a plan's values are whole and in range.
+        const DriveChoice& d = plan.drive;
+        ASSERT_TRUE(
+            parse.refused ? !parse.reason.empty() && plan.action == PlanAction::Dialog
+            : plan.action == PlanAction::Help
+                ? Describe(parse) == "help"
+                : (!plan.hasBackup || !plan.backupFolder.empty()) && d.position >= 0 &&
+                      d.position <= 9999 &&
+                      (d.letter == 0 || (d.letter >= 'A' && d.letter <= 'Z')) &&
+                      (plan.action != PlanAction::List || (!plan.hasBackup && !plan.reboot)))
             << line;
-        if (plan.action == PlanAction::Help) {  // nothing else of the line in it
-            ASSERT_EQ(Describe(parse), "help") << line;
-            continue;
-        }
         ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
-        ASSERT_TRUE(!plan.hasBackup || !plan.backupFolder.empty()) << line;
-        ASSERT_TRUE(plan.drive.position >= 0 && plan.drive.position <= 9999) << line;
-        ASSERT_TRUE(plan.drive.letter == 0 ||
-                    (plan.drive.letter >= 'A' && plan.drive.letter <= 'Z'))
-            << line;
-        ASSERT_TRUE(plan.action != PlanAction::List || (!plan.hasBackup && !plan.reboot)) << line;
     }
 }
 

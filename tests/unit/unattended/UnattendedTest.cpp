@@ -96,17 +96,12 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
     DeviceRecord drive = Drive("V", "P", "R");
     drive.AdapterId = 1;
-    EXPECT_EQ(WindowsDriveAddress(drive), "1:0");
+    std::string texts = WindowsDriveAddress(drive) + "|";
     drive.DriveLetter = 'E';
-    EXPECT_EQ(WindowsDriveAddress(drive), "E:");
-    const char* paths[][2] = {{"C:\\t\\", "C:\\t\\a"},
-                              {"C:\\t", "C:\\t\\a"},
-                              {"C:", "C:a"},
-                              {"", "a"},
-                              {"t/", "t/a"},
-                              {"db", "db\\a"},
-                              {"\\\\pc\\c:", "\\\\pc\\c:\\a"}};
-    for (auto& p : paths) EXPECT_EQ(PathInFolder(p[0], "a"), p[1]) << p[0];
+    texts += WindowsDriveAddress(drive) + "|";
+    for (const char* folder : {"C:\\t\\", "C:\\t", "C:", "", "t/", "db", "\\\\pc\\c:"})
+        texts += PathInFolder(folder, "a") + "|";
+    EXPECT_EQ(texts, "1:0|E:|C:\\t\\a|C:\\t\\a|C:a|a|t/a|db\\a|\\\\pc\\c:\\a|");
 }
 
 // Everything around a run: drives behind letters E, F, ... (model '4'
