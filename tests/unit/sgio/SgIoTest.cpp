@@ -203,6 +203,8 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         {0, 0, 0, 0x08, "70 00", 0, 0, "driver status 08h, no sense data"},  // cut short
         {0, 0, 0, 0x08, "70 00 03", 0, 0,
          "driver status 08h, sense key 3 (MEDIUM ERROR), ASC 00h ASCQ 00h"},
+        {0, 0, 0, 0x08, "70 00 0A", 0, 0,
+         "driver status 08h, sense key A (COPY ABORTED), ASC 00h ASCQ 00h"},
         {0, 0, 0, 0x08, "", 0, 0, "driver status 08h"},
         {0, 0, 0, 0x08, "7F 00 01", 0, 0, "driver status 08h, no sense data"},
         {0, 0, 0, 0, "", 1, 0, "16383 of 16384 bytes transferred"},

@@ -78,6 +78,7 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
         {"NUL     ", "", ".5", 1, "NUL_.5.bin"},
         {"CLOCK$", "", "", 1, "_CLOCK$.bin"},
         {"COM0", "", "", 1, "COM0.bin"},
+        {"KEY1", "", "", 1, "KEY1.bin"},
         {"COM10", "", "", 1, "COM10.bin"},
         {"CONSOLE", "", "", 1, "CONSOLE.bin"},
         {"PRN", "X", "", 1, "PRN_X.bin"},
