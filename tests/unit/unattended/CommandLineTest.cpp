@@ -100,6 +100,7 @@ TEST(CommandLine, PlansAndRefusals) {
         {"x /S /DRIVE=-1", "87 bad drive: /DRIVE=-1"},
         {"x /S /DRIVE=E", "87 bad drive: /DRIVE=E"},
         {"x /S /DRIVE=:", "87 bad drive: /DRIVE=:"},
+        {"x /S /DRIVE=[:", "87 bad drive: /DRIVE=[:"},
         {"x /S /DRIVE=E:\\", "87 bad drive: /DRIVE=E:\\"},
         {"x /S file", "87 not a switch: file"},
         {"x /S \"\"", "87 not a switch: "},
