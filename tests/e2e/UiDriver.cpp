@@ -1,23 +1,22 @@
 // ui-driver -f SCRIPT: drives a dialog program of another process in the
-// same Wine session for the end-to-end scenarios, one command a line (see
-// Split). A wait gives up after 60 s. The first failure ends the run with
+// same Wine session for the end-to-end scenarios, one command a line, its
+// fields separated by '|' (\r, \n and \\ stand for their characters). A
+// wait gives up after 60 s. The first failure ends the run with
 // "ui-driver: FAIL: ..." and exit code 1.
 //
-//   window TITLE            wait for the top-level window; it is the dialog
-//   text ID TEXT            control ID of the dialog reads TEXT
-//   wait-text ID TEXT       wait until it does
-//   enabled ID 0|1          control ID is disabled / enabled
-//   combo ID COUNT SEL      combo box lines and selected line
-//   combo-line ID I TEXT    line I of the combo box
-//   select ID I             select line I
-//   click ID                press the button
-//   command ID              WM_COMMAND for ID (reaches hidden buttons too)
-//   box CAPTION TEXT [IDS]  wait for the message box; its text, its buttons
-//   answer CAPTION ID       press button ID of the message box
-//   absent TITLE SECONDS    no other window so titled appears for so long
-//   open PATH               choose PATH in the file-open dialog
+//   window|TITLE            wait for the top-level window; it is the dialog
+//   text|ID|TEXT            wait until control ID of the dialog reads TEXT
+//   enabled|ID|0 or 1       control ID is disabled / enabled
+//   combo|ID|COUNT|SEL      combo box lines and selected line
+//   combo-line|ID|I|TEXT    line I of the combo box
+//   select|ID|I             select line I
+//   click|ID                press the button
+//   command|ID              WM_COMMAND for ID (reaches hidden buttons too)
+//   box|CAPTION|TEXT[|IDS]  wait for the message box; its text, its buttons
+//   answer|CAPTION|ID       press button ID of the message box
+//   open|PATH               choose PATH in the file-open dialog
 //   gone                    wait until the dialog has gone
-//   shot NAME               screenshot: %E2E_SHOT_DIR%\NAME.request, which
+//   shot|NAME               screenshot: %E2E_SHOT_DIR%\NAME.request, which
 //                           the runner removes when it has taken it
 #include <windows.h>
 
@@ -49,32 +48,18 @@ std::string Shown(const std::string& text) {
     return out + "\"";
 }
 
-// Words at blanks, "..." grouping them; \r, \n and \\ stand for their characters.
 Words Split(const std::string& line) {
-    Words words;
-    std::string word;
-    bool inWord = false, quoted = false;
+    Words words(1);
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
-        if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
+        if (c == '|') {
+            words.emplace_back();
             continue;
         }
-        if (!quoted && (c == ' ' || c == '\r')) {
-            if (inWord) words.push_back(word);
-            word.clear();
-            inWord = false;
-            continue;
-        }
-        if (c == '\\' && i + 1 < line.size()) {
-            c = line[++i];
-            c = c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-        }
-        word += c;
-        inWord = true;
+        if (c == '\\' && i + 1 < line.size())
+            c = line[++i] == 'r' ? '\r' : line[i] == 'n' ? '\n' : line[i];
+        words.back() += c;
     }
-    if (inWord) words.push_back(word);
     return words;
 }
 
@@ -125,17 +110,14 @@ class Driver {
         if (name == "window") {
             if (!Within(WaitMs, [&] { return (dialog_ = Find(arg(1), nullptr, nullptr)); }))
                 Fail("no window " + Shown(arg(1)));
-        } else if (name == "text" || name == "wait-text") {
-            std::string want = arg(2), have = "nothing (program busy)";
-            HWND control = Control(arg(1));
-            std::string read;
-            bool wait = name == "wait-text";
-            if (!Within(wait ? WaitMs : 0, [&] {
-                    if (!ReadText(control, read, wait ? 500 : SendMs)) return false;
+        } else if (name == "text") {
+            std::string have = "nothing (program busy)", read;
+            if (!Within(WaitMs, [&] {
+                    if (!ReadText(Control(arg(1)), read, 500)) return false;
                     have = Shown(read);
-                    return read == want;
+                    return read == arg(2);
                 }))
-                Fail("control " + arg(1) + " reads " + have + ", expected " + Shown(want));
+                Fail("control " + arg(1) + " reads " + have + ", expected " + Shown(arg(2)));
         } else if (name == "enabled") {
             if ((IsWindowEnabled(Control(arg(1))) != FALSE) != (number(2) != 0))
                 Fail("control " + arg(1) + (number(2) ? " is disabled" : " is enabled"));
@@ -182,10 +164,6 @@ class Driver {
             HWND box = Box(arg(1));
             PressButton(box, number(2));
             Gone(box, "message box " + Shown(arg(1)));
-        } else if (name == "absent") {
-            if (Within(static_cast<DWORD>(number(2) * 1000),
-                       [&] { return Find(arg(1), nullptr, dialog_) != nullptr; }))
-                Fail("a window " + Shown(arg(1)) + " appeared");
         } else if (name == "open") {
             HWND open = Box("Open");
             Send(GetDlgItem(open, 1148), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(1).c_str()));

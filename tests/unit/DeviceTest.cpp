@@ -3,7 +3,6 @@
 // exactly as the platform receives it.
 #include <gmock/gmock.h>
 
-#include "device/ByteOrder.h"
 #include "flash/FormatText.h"
 #include "tests/unit/Rig.h"
 
@@ -13,43 +12,6 @@ using ::testing::ElementsAre;
 
 bool Same(const DeviceRecord& a, const DeviceRecord& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// A request as text: bytes in hex, the data address the carrier was handed
-// as PTR, four or more zero bytes as 0*N, trailing zeros left out.
-std::string Dump(const uint8_t* bytes, size_t size, size_t dataField, const void* data) {
-    std::string text;
-    size_t zeros = 0;
-    auto flush = [&] {
-        for (; zeros > 0 && zeros < 4; --zeros) text += " 00";
-        if (zeros) text += FormatText(" 0*%u", static_cast<unsigned>(zeros));
-        zeros = 0;
-    };
-    for (size_t i = 0; i < size; ++i) {
-        if (data && i == dataField &&
-            ReadLe32(bytes + i) == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data))) {
-            flush();
-            text += " PTR";
-            i += 3;
-        } else if (bytes[i] == 0) {
-            ++zeros;
-        } else {
-            flush();
-            text += FormatText(" %02X", bytes[i]);
-        }
-    }
-    return text.empty() ? text : text.substr(1);
-}
-
-template <class Access>
-std::vector<int> SendEveryCommand(Access& a, uint8_t* buffer) {
-    return {a.InquireDevice(),
-            a.TestUnitReady(),
-            a.IdentifyController(),
-            a.ReadBufferData(buffer, 1, 0xC000, 0x4000),
-            a.ReadFlashData(buffer, 0, 0x4000, 0x4000),
-            a.WriteBufferSave(buffer, 1, 0x1234, 0x4000),
-            a.CommitMicrocode()};
 }
 
 TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
@@ -62,10 +24,10 @@ TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
     record.DriveLetter = 'E';
     ASSERT_EQ(access.OpenDevice(record), 1);
     std::vector<uint8_t> buffer(0x4000);
-    rig.carrier->OverrideScsiStatus('E', OpWriteBuffer, 2);  // the data commands look at it
+    rig.carrier.OverrideScsiStatus('E', OpWriteBuffer, 2);  // the data commands look at it
     EXPECT_THAT(SendEveryCommand(access, buffer.data()), ElementsAre(1, 1, 1, 1, 1, 0, 0));
     std::vector<std::string> sent;
-    for (const auto& call : rig.carrier->Controls())
+    for (const auto& call : rig.carrier.Controls())
         sent.push_back(
             FormatText("%X %u %u: ", call.code, call.inputSize, call.outputSize) +
             Dump(call.input.data(), call.input.size(), DataLocationField, call.directData));
@@ -85,14 +47,14 @@ TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
     rig.drive->SetVanished(true);
     EXPECT_EQ(access.ReadFlashData(buffer.data(), 0, 0, 16), 0);  // the call itself fails
     access.CloseDevice();
-    EXPECT_EQ(rig.carrier->OpenHandleCount(), 0);
+    EXPECT_EQ(rig.carrier.OpenHandleCount(), 0);
     record.DriveLetter = 'Q';
     EXPECT_EQ(access.OpenDevice(record), 0);
     EXPECT_TRUE(Same(access.CurrentDevice, record));
     EXPECT_EQ(access.InquireDevice() + access.TestUnitReady() +
                   access.ReadFlashData(buffer.data(), 0, 0, 16),
               0);
-    EXPECT_EQ(rig.carrier->Controls().size(), 8u);  // nothing sent without an open file
+    EXPECT_EQ(rig.carrier.Controls().size(), 8u);  // nothing sent without an open file
 }
 
 TEST(Aspi, EveryRequestAsTheLibraryReceivesIt) {
@@ -123,18 +85,6 @@ TEST(Aspi, EveryRequestAsTheLibraryReceivesIt) {
                     "02 00 00 08 0*4 01 0*4 40 00 00 PTR 0E 0A 0*26 3C 01 00 00 40 00 00 40 00 01",
                     "02 00 00 10 0*4 01 0*4 40 00 00 PTR 0E 0A 0*26 3B 07 01 00 12 34 00 40",
                     "02 00 00 10 0*4 01 0*11 0E 0A 0*26 3B 04"));
-}
-
-// The direction and length each command announces (the carriers bring
-// their own; the simulated drive reads these).
-TEST(DriveCommands, AnnounceTheirDirectionAndDataLength) {
-    std::string text;
-    for (const CommandDescription& c :
-         {InquiryCommand(0x64), TestUnitReadyCommand(), IdentifyCommand(0xC0),
-          ReadBufferDataCommand(1, 2, 0x4000), ReadFlashDataCommand(1, 2, 0x300),
-          WriteBufferSaveCommand(1, 2, 0x20), CommitMicrocodeCommand()})
-        text += FormatText("%d %X, ", static_cast<int>(c.direction), c.dataLength);
-    EXPECT_EQ(text, "1 64, 1 0, 1 C0, 1 4000, 1 300, 2 20, 2 0, ");
 }
 
 // The probe both back-ends run at every address. A refused command ends
@@ -177,7 +127,7 @@ TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
             Rig rig(kind, identity);
             if (c.refused != 0xFF && kind == Rig::Aspi) rig.host.RefuseOpcode(c.refused);
             if (c.refused != 0xFF && kind == Rig::PassThrough)
-                rig.carrier->OverrideScsiStatus('E', c.refused, 2);
+                rig.carrier.OverrideScsiStatus('E', c.refused, 2);
             DeviceList list;
             rig.access->EnumerateDevices(list);
             EXPECT_TRUE(Same(rig.access->CurrentDevice, ZeroDeviceRecord()));

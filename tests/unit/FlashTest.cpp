@@ -119,7 +119,7 @@ TEST(UpgradeFirmware, EveryEnd) {
         EXPECT_EQ(run.rig.feedback.journal, c.journal);
         EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
         EXPECT_EQ(run.rig.drive->Flash(), run.rig.drive->Committed() ? run.Image() : flashBefore);
-        EXPECT_EQ(run.rig.carrier->OpenHandleCount() + LiveFlashBuffers(), 0);
+        EXPECT_EQ(run.rig.OpenFiles() + LiveFlashBuffers(), 0);
         for (size_t size : run.sizes) EXPECT_EQ(size, ImageSize);
     }
 }
@@ -147,12 +147,13 @@ TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
          5},
     };
     for (const auto& c : cases) {
-        for (Rig::Kind kind : {Rig::PassThrough, Rig::Aspi}) {
+        for (Rig::Kind kind : AllKinds) {
             Upgrade run(kind);
             for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
             EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
             EXPECT_EQ(run.rig.Sent({OpWriteBuffer, 7, c.bank, 0, c.offset, 0}), c.writes);
             EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
+            EXPECT_EQ(run.rig.OpenFiles(), 0);
         }
     }
 }
@@ -196,7 +197,7 @@ struct Save {
         for (size_t i = 0; i < rig.drive->Flash().size(); ++i)
             rig.drive->Flash()[i] = static_cast<uint8_t>((i >> 8) ^ i ^ 0xA5);
         file.contents = {'o', 'l', 'd'};
-        rig.carrier->ClearRecord();
+        rig.carrier.ClearRecord();
     }
     Rig rig;
     MemoryFile file{rig.feedback};
@@ -267,8 +268,8 @@ TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
         run.Run();
         EXPECT_EQ(run.rig.feedback.status,
                   (std::vector<std::string>{"Save Firmware...", c.status}));
-        EXPECT_EQ(run.rig.carrier->Opens().size(), c.opens);
-        EXPECT_EQ(run.rig.carrier->OpenHandleCount(), 0);
+        EXPECT_EQ(run.rig.carrier.Opens().size(), c.opens);
+        EXPECT_EQ(run.rig.carrier.OpenHandleCount(), 0);
         const std::string journal = run.rig.feedback.journal;
         EXPECT_EQ(journal.substr(journal.rfind("; 00 enable 1014")),
                   "; " + kEnableAll + (run.file.failOpen ? "" : "; 00 file close"));

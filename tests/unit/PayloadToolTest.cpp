@@ -1,9 +1,9 @@
 // The payload block as the program reads it, and the combining tool's
 // command line over real files.
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "flash/FormatText.h"
@@ -103,11 +103,10 @@ class Combine : public ::testing::Test {
         return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
     }
 
-    fs::path folder =
-        fs::temp_directory_path() /
-        ("combine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-         // Builds and runs beside each other share the folder of temporary files.
-         "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    // Of this run alone: several builds may run their tests at once.
+    fs::path folder = fs::temp_directory_path() /
+                      ("combine-" + std::to_string(std::random_device()()) + "-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::path program = folder / "program.exe", image = folder / "image.bin",
              output = folder / "combined.exe";
     Bytes programBytes = Bytes(0x28000, 0x90), imageBytes = Bytes(ImageSize, 0);

@@ -1,26 +1,33 @@
 #pragma once
 
-// What the unit tests share: a simulated drive reached through either
-// back-end exactly as the program reaches a real one, an operator that keeps
-// a journal of what it was shown, a filled payload block and an output file
+// What the unit tests share: simulated drives reached through any back-end
+// exactly as the program reaches a real one, an operator that keeps a
+// journal of what it was shown, a filled payload block and an output file
 // held in memory.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device/ByteOrder.h"
 #include "device/aspi/AspiDeviceAccess.h"
 #include "device/passthrough/PassThroughDeviceAccess.h"
 #include "flash/FlashBuffer.h"
+#include "flash/FormatText.h"
 #include "flash/OperatorFeedback.h"
 #include "flash/OutputFile.h"
 #include "payload/FirmwarePayload.h"
 #include "sim/aspi/SimAspiHost.h"
 #include "sim/passthrough/SimPassThroughCarrier.h"
+#ifndef _WIN32
+#include "device/sgio/SgIoDeviceAccess.h"
+#include "sim/sgio/SimSgIoCarrier.h"
+#endif
 
 // Every entry starts with two digits: the drive device files open and the
 // flash buffers handed out at that moment, so a journal shows what was
@@ -30,6 +37,7 @@ class Feedback : public OperatorFeedback {
     std::string journal;  // entries separated by "; "
     std::vector<std::string> status;
     std::vector<int> progress;
+    std::vector<std::string> attempts;  // "offset step" of each failed attempt
     int answer = AnswerYes;
     std::function<int()> openFiles = [] { return 0; };
 
@@ -55,68 +63,170 @@ class Feedback : public OperatorFeedback {
              (buttons == MessageButtons::YesNo ? " | yes/no" : ""));
         return answer;
     }
+    void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
+        attempts.push_back(FormatText("%X %d", offset, static_cast<int>(step)));
+    }
 };
 
-// A filled payload block: a patterned image, its checksum text, version
-// "1.58" and model digit '4'.
-inline std::vector<uint8_t> PayloadBlock() {
+// A filled payload block: a patterned image, its checksum text, the version
+// and the model digit.
+inline std::vector<uint8_t> PayloadBlock(char model = '4', const char* version = "1.58") {
     std::vector<uint8_t> block(PayloadBlockSize, 0);
     uint8_t* image = block.data() + PayloadImageOffset;
     for (uint32_t i = 0; i < ImageSize; ++i) image[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
-    image[1] = 0xF3;  // the pattern alone sums to 0
-    char header[16];
-    std::snprintf(header, sizeof header, "1.58%c%04X", 0, ImageChecksum(image, ImageSize));
-    std::memcpy(block.data(), header, 9);
-    block[PayloadModelOffset] = '4';
+    image[1] = 0xF3;  // the pattern alone sums to 0: now to 00D4
+    std::snprintf(reinterpret_cast<char*>(block.data()), 10, "%.4s%c%04X", version, 0,
+                  ImageChecksum(image, ImageSize));
+    block[PayloadModelOffset] = static_cast<uint8_t>(model);
     return block;
 }
 
-// One simulated drive behind the pass-through carrier at letter E, or on
-// target 1 of the one ASPI host adapter.
-struct Rig {
-    enum Kind { PassThrough, Aspi };
-
-    explicit Rig(Kind kind = PassThrough, const SimDriveIdentity& identity = {}) {
-        if (kind == PassThrough) {
-            auto owned = std::make_unique<SimPassThroughCarrier>();
-            carrier = owned.get();
-            drive = &carrier->AddDrive('E', identity);
-            access = std::make_unique<PassThroughDeviceAccess>(std::move(owned));
-            feedback.openFiles = [this] { return carrier->OpenHandleCount(); };
+// A request as text: bytes in hex, the data address the carrier was handed
+// as PTR, four or more zero bytes as 0*N, trailing zeros left out.
+inline std::string Dump(const uint8_t* bytes, size_t size, size_t dataField, const void* data) {
+    std::string text;
+    size_t zeros = 0;
+    auto flush = [&] {
+        for (; zeros > 0 && zeros < 4; --zeros) text += " 00";
+        if (zeros) text += FormatText(" 0*%u", static_cast<unsigned>(zeros));
+        zeros = 0;
+    };
+    for (size_t i = 0; i < size; ++i) {
+        if (data && i == dataField &&
+            ReadLe32(bytes + i) == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data))) {
+            flush();
+            text += " PTR";
+            i += 3;
+        } else if (bytes[i] == 0) {
+            ++zeros;
         } else {
-            aspiDrive = std::make_unique<SimulatedDrive>(identity);
-            drive = aspiDrive.get();
-            host.AddAdapter(SS_COMP, 2);
-            host.AttachDrive(0, 1, *drive);
-            access = std::make_unique<AspiDeviceAccess>(std::make_unique<SimAspiLibrary>(host),
-                                                        [this] { return clock++; });
+            flush();
+            text += FormatText(" %02X", bytes[i]);
         }
     }
+    return text.empty() ? text : text.substr(1);
+}
 
-    // The drive's record as the enumeration found it.
+template <class Access>
+std::vector<int> SendEveryCommand(Access& a, uint8_t* buffer) {
+    return {a.InquireDevice(),
+            a.TestUnitReady(),
+            a.IdentifyController(),
+            a.ReadBufferData(buffer, 1, 0xC000, 0x4000),
+            a.ReadFlashData(buffer, 0, 0x4000, 0x4000),
+            a.WriteBufferSave(buffer, 1, 0x1234, 0x4000),
+            a.CommitMicrocode()};
+}
+
+// Lend the test's carriers to the back-ends, which would otherwise own them:
+// the drives outlive every back-end made over them.
+struct LentCarrier : PassThroughPlatform {
+    SimPassThroughCarrier& c;
+    explicit LentCarrier(SimPassThroughCarrier& carrier) : c(carrier) {}
+    bool ScsiSubkeyCount(uint32_t& count) override { return c.ScsiSubkeyCount(count); }
+    uint32_t MajorVersion() override { return c.MajorVersion(); }
+    Handle OpenDevice(const char* path, uint32_t access, uint32_t share) override {
+        return c.OpenDevice(path, access, share);
+    }
+    bool DeviceControl(Handle h, uint32_t code, uint8_t* block, uint32_t in, uint32_t out,
+                       uint8_t* direct) override {
+        return c.DeviceControl(h, code, block, in, out, direct);
+    }
+    void CloseDevice(Handle h) override { c.CloseDevice(h); }
+};
+#ifndef _WIN32
+struct LentNodes : SgIoPlatform {
+    SimSgIoCarrier& c;
+    std::vector<std::string>& tried;  // every path opened
+    LentNodes(SimSgIoCarrier& carrier, std::vector<std::string>& t) : c(carrier), tried(t) {}
+    int Open(const char* path, int flags) override {
+        return tried.push_back(path), c.Open(path, flags);
+    }
+    void Close(int fd) override { c.Close(fd); }
+    int SendSgIo(int fd, sg_io_hdr& h) override { return c.SendSgIo(fd, h); }
+    int ReadScsiAddress(int fd, ScsiAddress& a) override { return c.ReadScsiAddress(fd, a); }
+    bool HoldsRawIoCapability() override { return c.HoldsRawIoCapability(); }
+};
+#endif
+
+// Simulated drives behind one back-end: letters from E on for pass-through,
+// targets from 1 on of the one ASPI host adapter, CD nodes from /dev/sr0 on
+// (host 0, targets from 0) for SG_IO.
+struct Rig {
+    enum Kind { PassThrough, Aspi, SgIo };
+
+    explicit Rig(Kind k = PassThrough, const SimDriveIdentity& identity = {}) : kind(k) {
+        host.AddAdapter(SS_COMP, 2);
+        drive = &Add(identity);
+        access = NewAccess();
+        feedback.openFiles = [this] { return OpenFiles(); };
+    }
+    SimulatedDrive& Add(const SimDriveIdentity& identity = {}) {
+        const int n = count++;
+        if (kind == PassThrough) return carrier.AddDrive(static_cast<char>('E' + n), identity);
+        drives.push_back(std::make_unique<SimulatedDrive>(identity));
+        if (kind == Aspi) host.AttachDrive(0, static_cast<uint8_t>(n + 1), *drives.back());
+#ifndef _WIN32
+        if (kind == SgIo)
+            nodes.AddNode("/dev/sr" + std::to_string(n), *drives.back(), 0,
+                          static_cast<uint8_t>(n));
+#endif
+        return *drives.back();
+    }
+    std::unique_ptr<DeviceAccess> NewAccess() {
+        if (kind == Aspi) {
+            return std::make_unique<AspiDeviceAccess>(std::make_unique<SimAspiLibrary>(host),
+                                                      [this] { return clock++; });
+        }
+#ifndef _WIN32
+        if (kind == SgIo)
+            return std::make_unique<SgIoDeviceAccess>(std::make_unique<LentNodes>(nodes, tried));
+#endif
+        return std::make_unique<PassThroughDeviceAccess>(std::make_unique<LentCarrier>(carrier));
+    }
+    // Device files or nodes open now.
+    int OpenFiles() const {
+#ifndef _WIN32
+        if (kind == SgIo) return nodes.OpenCount();
+#endif
+        return carrier.OpenHandleCount();
+    }
+    // The first drive's record as the enumeration found it.
     DeviceRecord Found() {
         DeviceList list;
         access->EnumerateDevices(list);
-        EXPECT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.Count(), count);
         return list.Count() ? *list.At(0) : ZeroDeviceRecord();
     }
-    // Commands the drive received whose CDB starts with these bytes.
+    // Commands the first drive received whose CDB starts with these bytes.
     int Sent(std::vector<uint8_t> start) const {
-        int count = 0;
+        int sent = 0;
         for (const SimLogEntry& entry : drive->Log())
-            count += entry.cdb.size() >= start.size() &&
-                     std::equal(start.begin(), start.end(), entry.cdb.begin());
-        return count;
+            sent += entry.cdb.size() >= start.size() &&
+                    std::equal(start.begin(), start.end(), entry.cdb.begin());
+        return sent;
     }
 
-    SimPassThroughCarrier* carrier = nullptr;
+    Kind kind;
+    int count = 0;
+    SimPassThroughCarrier carrier;
     SimAspiHost host;
-    std::unique_ptr<SimulatedDrive> aspiDrive;
+    std::vector<std::unique_ptr<SimulatedDrive>> drives;
+#ifndef _WIN32
+    SimSgIoCarrier nodes;
+    std::vector<std::string> tried;
+#endif
     SimulatedDrive* drive = nullptr;
     uint32_t clock = 0;
     std::unique_ptr<DeviceAccess> access;
     Feedback feedback;
 };
+
+#ifndef _WIN32
+const Rig::Kind AllKinds[] = {Rig::PassThrough, Rig::Aspi, Rig::SgIo};
+#else
+const Rig::Kind AllKinds[] = {Rig::PassThrough, Rig::Aspi};
+#endif
 
 // An output file in memory whose refusals are scriptable.
 struct MemoryFile : OutputFile {

@@ -1,0 +1,242 @@
+// The SG_IO back-end over simulated device nodes: which nodes it lists, how
+// it opens them, what it hands the kernel for each command and how it judges
+// what the kernel writes back.
+#include <gmock/gmock.h>
+
+#include <cerrno>
+#include <deque>
+
+#include "tests/unit/Rig.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(SgIo, EveryRequestAsTheKernelReceivesIt) {
+    Rig rig(Rig::SgIo);
+    auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
+    DeviceRecord record = ZeroDeviceRecord();
+    StoreSgIoNode(record, {SgIoNodeKind::Cd, 0});
+    ASSERT_EQ(access.OpenDevice(record), 1);
+    std::vector<uint8_t> buffer(0x4000);
+    EXPECT_THAT(SendEveryCommand(access, buffer.data()), ElementsAre(1, 1, 1, 1, 1, 1, 1));
+    // Interface, direction, length, time-out, sense capacity, flags, scatter
+    // list, where the data goes; then the CDB.
+    std::vector<std::string> sent;
+    for (const SimSgIoCarrier::SentCommand& s : rig.nodes.Sent()) {
+        const sg_io_hdr& h = s.header;
+        const char* data = h.dxferp == buffer.data() ? "data" : h.dxferp ? "own" : "none";
+        sent.push_back(FormatText("%c %d %u %u %u %u %u %s %u: ", h.interface_id, h.dxfer_direction,
+                                  h.dxfer_len, h.timeout, h.mx_sb_len, h.flags, h.iovec_count, data,
+                                  h.cmd_len) +
+                       Dump(s.cdb.data(), s.cdb.size(), 0, nullptr));
+        EXPECT_NE(h.sbp, nullptr);
+    }
+    EXPECT_THAT(sent, ElementsAre("S -3 192 20000 32 0 0 own 6: 12 00 00 00 C0",
+                                  "S -1 0 20000 32 0 0 none 12: ",
+                                  "S -3 192 20000 32 0 0 own 10: 3C 01 0*6 C0",
+                                  "S -3 16384 256000 32 0 0 data 10: 3C 02 01 00 C0 00 00 40",
+                                  "S -3 16384 256000 32 0 0 data 10: 3C 01 00 00 40 00 00 40 00 01",
+                                  "S -2 16384 256000 32 0 0 data 10: 3B 07 01 00 12 34 00 40",
+                                  "S -1 0 256000 32 0 0 none 10: 3B 04"));
+}
+
+TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
+    Rig rig(Rig::SgIo);  // /dev/sr0 at 0:0
+    std::deque<SimulatedDrive> drives;
+    auto add = [&](uint8_t type, const char* product, uint16_t signature = 0x1106) -> auto& {
+        return drives.emplace_back(SimDriveIdentity{type, "SIMDRIVE", product, "1.00", signature});
+    };
+    rig.nodes.AddNode("/dev/sg1", *rig.drive, 0, 0);
+    rig.nodes.AddNode("/dev/sg0", add(0, "DISK"), 1, 0);
+    rig.nodes.AddNode("/dev/sg2", add(5, "GENERIC ONLY"), 2, 0);
+    rig.nodes.AddNode("/dev/sr1", add(5, "HIDDEN CD NODE"), 3, 4, {false, true});
+    rig.nodes.AddNode("/dev/sg3", drives.back(), 3, 4);
+    rig.nodes.AddNode("/dev/sr2", add(5, "STRANGER", 0x0611), 4, 0);
+    rig.nodes.AddNode("/dev/sg4", drives.back(), 4, 0);
+    rig.nodes.AddNode("/dev/sr3", add(0, "NOT A CD"), 5, 0);
+    auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
+    DeviceList list;
+    access.EnumerateDevices(list);
+    std::string listed;
+    for (int i = 0; i < list.Count(); ++i) {
+        const DeviceRecord& r = *list.At(i);
+        listed += FormatText("%s %u:%u %.16s|", SgIoDevicePath(r).c_str(), r.AdapterId, r.TargetId,
+                             r.Product);
+    }
+    EXPECT_EQ(listed,
+              "/dev/sr0 0:0 DVD-ROM SIM16X  |/dev/sg2 2:0 GENERIC ONLY    |/dev/sg3 3:4 HIDDEN "
+              "CD NODE  |");
+    // Twins of probed drives and the disk get no command at all; the
+    // stranger is probed once and refused by its identification. Every probe
+    // ran on a read-only descriptor that was closed again.
+    std::map<std::string, int> sent;
+    for (const auto& s : rig.nodes.Sent()) ++sent[s.path];
+    EXPECT_EQ(::testing::PrintToString(sent),
+              "{ (\"/dev/sg2\", 4), (\"/dev/sg3\", 4), (\"/dev/sr0\", 4), (\"/dev/sr2\", 4), "
+              "(\"/dev/sr3\", 1) }");
+    EXPECT_EQ(rig.nodes.OpenCount(), 0);
+    ASSERT_EQ(rig.tried.size(), 32u + 256u);
+    EXPECT_EQ(rig.tried[0] + " " + rig.tried[31] + " " + rig.tried[32] + " " + rig.tried.back(),
+              "/dev/sr0 /dev/sr31 /dev/sg0 /dev/sg255");
+    for (const std::string& event : rig.nodes.Events())
+        EXPECT_TRUE(event.rfind("open ", 0) != 0 || event.find("read-only") != std::string::npos)
+            << event;
+    ASSERT_EQ(access.RefusedNodes().size(), 1u);
+    EXPECT_EQ(access.RefusedNodes()[0].path, "/dev/sr1");
+    EXPECT_EQ(access.RefusedNodes()[0].reason, SgIoOpenError::NoPermission);
+    const DeviceRecord zero = ZeroDeviceRecord();
+    EXPECT_EQ(std::memcmp(&access.CurrentDevice, &zero, sizeof zero), 0);
+}
+
+TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
+    const struct {
+        SimNodeOptions options;
+        SgIoNode node;
+        uint8_t adapter;
+        SgIoOpenError reason;
+        int error;
+    } cases[] = {
+        {{true, false}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::Busy, EBUSY},  // mounted
+        {{false, true}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::NoPermission, EACCES},
+        {{}, {SgIoNodeKind::Cd, 5}, 1, SgIoOpenError::NoSuchNode, ENOENT},
+        {{}, {SgIoNodeKind::None, 1}, 1, SgIoOpenError::NoSuchNode, ENODEV},
+        {{}, {SgIoNodeKind::Cd, 1}, 2, SgIoOpenError::NotSameDrive, 0},  // renumbered
+        {{}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::None, 0},
+    };
+    for (const auto& c : cases) {
+        Rig rig(Rig::SgIo);
+        rig.nodes.AddNode("/dev/sr1", *rig.drive, 1, 0, c.options);
+        auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
+        DeviceRecord record = ZeroDeviceRecord();
+        record.AdapterId = c.adapter;
+        StoreSgIoNode(record, c.node);
+        uint8_t chunk[16] = {};
+        const bool opened = access.OpenDevice(record) != 0;
+        EXPECT_EQ(opened, c.reason == SgIoOpenError::None);
+        EXPECT_EQ(access.LastOpenError(), c.reason);
+        EXPECT_EQ(access.LastOpenErrno(), c.error);
+        EXPECT_EQ(access.WriteBufferSave(chunk, 0, 0, sizeof chunk), opened ? 1 : 0);
+        EXPECT_EQ(rig.nodes.Sent().size(), opened ? 1u : 0u);
+        EXPECT_EQ(rig.nodes.OpenCount(), opened ? 1 : 0);
+        if (opened) {
+            EXPECT_EQ(rig.nodes.Events().back(), "open /dev/sr1 read-write exclusive");
+        }
+        rig.access.reset();  // a back-end that goes away closes what it holds
+        EXPECT_EQ(rig.nodes.OpenCount(), 0);
+    }
+}
+
+TEST(SgIo, WithoutRawIoTheKernelRefusesWriteBuffer) {
+    const std::string head = "Name:\tx\nCapInh:\t0000000000000000\n";
+    EXPECT_TRUE(StatusHoldsRawIo(head + "CapEff:\t0000000000020000\n", false));
+    EXPECT_FALSE(StatusHoldsRawIo(head + "CapEff:\t000001fffffdffff\n", true));
+    EXPECT_TRUE(StatusHoldsRawIo(head, true));
+    EXPECT_FALSE(StatusHoldsRawIo(head, false));
+    Rig rig(Rig::SgIo);
+    rig.nodes.SetRawIo(false);
+    auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
+    EXPECT_FALSE(access.MaySendMicrocode());
+    ASSERT_EQ(access.OpenDevice(rig.Found()), 1);
+    uint8_t chunk[16] = {};
+    EXPECT_EQ(access.WriteBufferSave(chunk, 0, 0, sizeof chunk), 0);
+    EXPECT_EQ(access.LastOutcome().ioctlError, EPERM);
+    EXPECT_EQ(access.ReadBufferData(chunk, 0, 0, sizeof chunk), 1);
+}
+
+// A kernel that answers every SG_IO as scripted, and whose nodes cannot name
+// their SCSI address.
+struct ScriptedKernel : SgIoPlatform {
+    int ioctlError = 0, next = 3;
+    sg_io_hdr reply{};
+    std::vector<uint8_t> sense;
+    std::vector<int> sentOn;  // the descriptor of each SG_IO
+
+    int Open(const char*, int) override { return next++; }
+    void Close(int) override {}
+    int SendSgIo(int fd, sg_io_hdr& h) override {
+        sentOn.push_back(fd);
+        h.status = reply.status;
+        h.host_status = reply.host_status;
+        h.driver_status = reply.driver_status;
+        h.resid = reply.resid;
+        h.sb_len_wr = static_cast<unsigned char>(sense.size());
+        std::copy(sense.begin(), sense.end(), h.sbp);
+        return ioctlError;
+    }
+    int ReadScsiAddress(int, ScsiAddress&) override { return ENOTTY; }
+    bool HoldsRawIoCapability() override { return true; }
+};
+
+std::vector<uint8_t> Bytes(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < hex.size(); i += 3) bytes.push_back(std::stoi(hex.substr(i, 2), 0, 16));
+    return bytes;
+}
+
+TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
+    const struct {
+        int ioctlError;
+        uint8_t status;
+        uint16_t host, driver;
+        const char* sense;
+        int resid, done;
+        const char* described;
+    } cases[] = {
+        {0, 0, 0, 0, "", 0, 1, "completed"},
+        {EPERM, 0, 0, 0, "", 0, 0, "SG_IO failed: errno 1 (Operation not permitted)"},
+        {0, 0x02, 0, 0x08, "70 00 05 00 00 00 00 0A 00 00 00 00 24", 0, 0,
+         "SCSI status 02h, driver status 08h, sense key 5 (ILLEGAL REQUEST), ASC 24h ASCQ 00h"},
+        {0, 0x08, 0, 0, "", 0, 0, "SCSI status 08h"},  // busy
+        {0, 0x01, 0, 0, "", 0, 1, "SCSI status 01h"},  // a reserved bit
+        {0, 0, 0x03, 0, "", 0, 0, "host status 0003h"},
+        {0, 0, 0, 0x06, "", 0, 0, "driver status 06h"},
+        {0, 0, 0, 0x10, "", 0, 1, "driver status 10h"},  // a suggestion alone
+        {0, 0, 0, 0x08, "70 00 01 00 00 00 00 0A 00 00 00 00 17 01", 0, 1,
+         "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 17h ASCQ 01h"},
+        {0, 0, 0, 0x08, "72 00 00 1D", 0, 1,
+         "driver status 08h, sense key 0 (NO SENSE), ASC 00h ASCQ 1Dh"},
+        {0, 0, 0, 0x08, "71 00 01 00 00 00 00 0A 00 00 00 00 0C 00", 0, 0,
+         "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 0Ch ASCQ 00h, deferred"},
+        {0, 0, 0, 0x08, "73 01 0C 00", 0, 0,
+         "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 0Ch ASCQ 00h, deferred"},
+        {0, 0, 0, 0x08, "70 00", 0, 0, "driver status 08h, no sense data"},  // cut short
+        {0, 0, 0, 0x08, "70 00 03", 0, 0,
+         "driver status 08h, sense key 3 (MEDIUM ERROR), ASC 00h ASCQ 00h"},
+        {0, 0, 0, 0x08, "70 00 0A", 0, 0,
+         "driver status 08h, sense key A (COPY ABORTED), ASC 00h ASCQ 00h"},
+        {0, 0, 0, 0x08, "", 0, 0, "driver status 08h"},
+        {0, 0, 0, 0x08, "7F 00 01", 0, 0, "driver status 08h, no sense data"},
+        {0, 0, 0, 0, "", 1, 0, "16383 of 16384 bytes transferred"},
+    };
+    for (const auto& c : cases) {
+        auto owned = std::make_unique<ScriptedKernel>();
+        owned->ioctlError = c.ioctlError;
+        owned->reply.status = c.status;
+        owned->reply.host_status = c.host;
+        owned->reply.driver_status = c.driver;
+        owned->reply.resid = c.resid;
+        owned->sense = Bytes(c.sense);
+        SgIoDeviceAccess access(std::move(owned));
+        DeviceRecord record = ZeroDeviceRecord();
+        StoreSgIoNode(record, {SgIoNodeKind::Generic, 4});
+        ASSERT_EQ(access.OpenDevice(record), 1);
+        std::vector<uint8_t> data(0x4000);
+        EXPECT_EQ(access.ReadBufferData(data.data(), 0, 0, 0x4000), c.done) << c.described;
+        EXPECT_EQ(DescribeSgIoOutcome(access.LastOutcome()), c.described);
+        EXPECT_EQ(access.LastSense(), Bytes(c.ioctlError ? "" : c.sense));
+    }
+    // A CD node that cannot name its address is still a CD device and is
+    // probed; a generic one could be the twin of any drive and is not. All
+    // the answers are zero: no CD device, one INQUIRY per CD node.
+    auto owned = std::make_unique<ScriptedKernel>();
+    ScriptedKernel& kernel = *owned;
+    SgIoDeviceAccess access(std::move(owned));
+    DeviceList list;
+    access.EnumerateDevices(list);
+    ASSERT_EQ(kernel.sentOn.size(), 32u);
+    EXPECT_EQ(kernel.sentOn.front() + kernel.sentOn.back(), 3 + 3 + 31);
+    EXPECT_EQ(list.Count(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+// The unattended runs over simulated drives behind the pass-through back-end,
+// the start of the Windows program, and the decisions they are made of.
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "tests/unit/Rig.h"
+#include "unattended/BackupName.h"
+#include "unattended/CommandLine.h"
+#include "unattended/ModelGuard.h"
+#include "unattended/ProgramStart.h"
+
+namespace {
+
+// A record as the inquiry fills it: fields copied byte for byte.
+DeviceRecord Drive(const char* vendor, const char* product, const char* revision) {
+    DeviceRecord record = ZeroDeviceRecord();
+    std::strncpy(record.Vendor, vendor, 8);
+    std::strncpy(record.Product, product, 16);
+    std::strncpy(record.Revision, revision, 4);
+    std::memcpy(record.VendorProduct, record.Vendor, 8);
+    std::memcpy(record.VendorProduct + 8, record.Product, 16);
+    return record;
+}
+
+TEST(Unattended, ModelGuardVerdicts) {
+    const struct {
+        int model;
+        const char *vendor, *product, *revision;
+        bool passes;
+        const char* reason;
+    } cases[] = {
+        {4, "DVD-ROM ", "16X             ", "5.0V", true, "matches \"5.*V\""},
+        {4, "DVD-ROM ", "16X             ", "5.9V", true, "\"DVD-ROM 16X             \""},
+        {4, "DVD-ROM ", "16X             ", "6.0V", false, "\"6.0V\" does not match \"5.*V\""},
+        {4, "DVD-ROM ", "16X             ", "5.0X", false, "does not match"},
+        {4, "DVD-ROM ", "16X", "5.0V", false, "the drive is \"DVD-ROM 16X\""},
+        {4, "DVD-ROM ", "16x             ", "5.0V", false, "the firmware is for"},
+        {4, "DVD-ROM ", "16X             ", "5.0", false, "does not match"},
+        {1, "ARDENTA ", "DVD-ROM RVX-418 ", "1.23", true, "matches \"1.**\""},
+        {1, "ARDENTA ", "DVD-ROM RVX-418 ", "2.23", false, "does not match"},
+        {3, "        ", "DVD-ROM         ", "1.0A", true, "matches"},
+        {6, "BRELLIX ", "KRAV7420        ", "Q1.2", false, "does not match"},
+        {7, "IDE-DVD ", "ROM 16x         ", "HD07", true, "matches"},
+        // Model 5's pattern has a fifth character no inquiry reports.
+        {5, "QUORALI ", "HK-3100LS       ", "5.0V", false, "\"5.0V\" does not match \"5.*VA\""},
+        {0, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 0 names no drive model"},
+        {2, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 2 names no"},
+        {8, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 8 names no"},
+        {208, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 208"},
+    };
+    for (const auto& c : cases) {
+        const GuardVerdict verdict =
+            JudgeDrive(static_cast<uint8_t>(c.model), Drive(c.vendor, c.product, c.revision));
+        EXPECT_EQ(verdict.passes, c.passes) << c.model << " " << c.product << c.revision;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
+    }
+}
+
+TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
+    const struct {
+        const char *vendor, *product, *revision;
+        int attempt;
+        const char* name;
+    } cases[] = {
+        {"ARDENTA ", "DVD-ROM RVX-418 ", "1.00", 1, "ARDENTA_DVD-ROM_RVX-418_1.00.bin"},
+        {"ARDENTA ", "DVD-ROM RVX-418 ", "1.00", 13, "ARDENTA_DVD-ROM_RVX-418_1.00-13.bin"},
+        {"        ", "  DVD-ROM       ", "1.0 ", 1, "DVD-ROM_1.0.bin"},
+        {"A\\B/C:D*", "E?F\"G<H>I|J\x01K\x7F", "\xE9\t~.", 1, "A_B_C_D__E_F_G_H_I_J_K____~..bin"},
+        {"        ", "                ", "    ", 1, "drive.bin"},
+        {"", "", "", 3, "drive-3.bin"},
+        {"NUL     ", "", "", 1, "_NUL.bin"},
+        {"", "con", "", 1, "_con.bin"},
+        {"", "", "Aux", 2, "_Aux-2.bin"},
+        {"Com1", "", "", 1, "_Com1.bin"},
+        {"LPT9    ", "", "", 1, "_LPT9.bin"},
+        {"nul.x", "", "", 1, "_nul.x.bin"},
+        {"NUL     ", "", ".5", 1, "NUL_.5.bin"},
+        {"CLOCK$", "", "", 1, "_CLOCK$.bin"},
+        {"COM0", "", "", 1, "COM0.bin"},
+        {"KEY1", "", "", 1, "KEY1.bin"},
+        {"COM10", "", "", 1, "COM10.bin"},
+        {"CONSOLE", "", "", 1, "CONSOLE.bin"},
+        {"PRN", "X", "", 1, "PRN_X.bin"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BackupFileName(Drive(c.vendor, c.product, c.revision), c.attempt), c.name);
+}
+
+TEST(Unattended, ExitCodesLogTextAndAddresses) {
+    std::string codes;
+    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::AlreadyRunning); ++outcome) {
+        codes += FormatText("%d/%d ", WindowsExitCode(static_cast<RunOutcome>(outcome)),
+                            LinuxExitCode(static_cast<RunOutcome>(outcome)));
+    }
+    EXPECT_EQ(codes, "0/0 0/0 3010/0 1641/0 1603/1 2/3 13/4 87/2 1618/5 ");
+    EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
+    DeviceRecord drive = Drive("V", "P", "R");
+    drive.AdapterId = 1;
+    std::string texts = WindowsDriveAddress(drive) + "|";
+    drive.DriveLetter = 'E';
+    texts += WindowsDriveAddress(drive) + "|";
+    for (const char* folder : {"C:\\t\\", "C:\\t", "C:", "", "t/", "db", "\\\\pc\\c:"})
+        texts += PathInFolder(folder, "a") + "|";
+    EXPECT_EQ(texts, "1:0|E:|C:\\t\\a|C:\\t\\a|C:a|a|t/a|db\\a|\\\\pc\\c:\\a|");
+}
+
+// Everything around a run: drives behind letters E, F, ... (model '4'
+// passes the guard, any other character does not), each flash filled with
+// its own letter; the log, the clock, the backup folder, the restart, and
+// what the start of the Windows program asks of the system.
+struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, RestartPlatform {
+    struct Sink : LogSink {
+        std::vector<std::string>& lines;
+        explicit Sink(std::vector<std::string>& l) : lines(l) {}
+        void WriteLine(const std::string& line) override { lines.push_back(line); }
+    };
+    static SimDriveIdentity Model(char model, int n) {
+        SimDriveIdentity identity{5, model == '4' ? "DVD-ROM" : "SIMDRIVE", "16X", "5.0V"};
+        identity.flashFill = static_cast<uint8_t>('E' + n);
+        return identity;
+    }
+    explicit World(const std::string& models = "4") : rig(Rig::PassThrough, Model(models[0], 0)) {
+        for (size_t n = 1; n < models.size(); ++n) rig.Add(Model(models[n], static_cast<int>(n)));
+    }
+
+    Rig rig;
+    std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
+    std::vector<std::string> lines;  // the run's log
+    bool backendFails = false, folderExists = true, writeFails = false;
+    std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
+    std::string current;
+    unsigned long privilegeError = 0;
+    int restartResult = 1;
+    std::vector<unsigned> flags;
+    std::string events, marks;  // the answers to the mutex, in turn: Taken, Held, Not accepted
+    std::map<std::string, std::vector<std::string>> logs;  // by path
+    std::string unopenable;
+
+    LogTime Now() override { return {2024, 5, 1, 3, 4, 7}; }
+    std::string Description() override { return "Windows NT family, SCSI pass-through"; }
+    std::unique_ptr<DeviceAccess> Create() override {
+        events += "backend;";
+        return backendFails ? nullptr : rig.NewAccess();
+    }
+    std::string FailureText() override { return "Initialized Failed (Windows NT/2000)!!"; }
+    bool Exists() override { return folderExists; }
+    std::string PathOf(const std::string& name) override { return "C:\\backup\\" + name; }
+    Created CreateNew(const std::string& name) override {
+        if (files.count(name)) return Created::NameTaken;
+        files[current = name];
+        return Created::Yes;
+    }
+    bool Write(const uint8_t* data, uint32_t length) override {
+        files[current].assign(data, data + (writeFails ? length / 2 : length));
+        return !writeFails;
+    }
+    bool Close() override { return true; }
+    void Remove() override { files.erase(current); }
+    int OpenProcessToken() override { return 1; }
+    void LookupShutdownPrivilege() override {}
+    unsigned long EnableShutdownPrivilege() override { return privilegeError; }
+    int RequestRestart(unsigned f) override { return flags.push_back(f), restartResult; }
+    void ShowMessage(const char* text, const char*) override { events += text, events += ";"; }
+    void QuietSystemErrors() override { events += "quiet;"; }
+    std::string TempFolder() override { return "C:\\TEMP\\"; }
+    std::unique_ptr<LogSink> OpenLog(const std::string& path) override {
+        return std::unique_ptr<LogSink>(path == unopenable ? nullptr : new Sink(logs[path]));
+    }
+    Mark CreateMark(const char* name) override {
+        events += name + std::string(";");
+        const char answer = marks[0];
+        marks.erase(0, 1);
+        return answer == 'T'   ? Mark::Taken
+               : answer == 'H' ? Mark::HeldByAnother
+                               : Mark::NotAccepted;
+    }
+    int RunDialog() override { return events += "dialog;", 0; }
+    RunSeams Seams(const UnattendedPlan&, LogSink& log) override {
+        return {*this, log,     *this,           this,   this,         2,
+                5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
+    }
+
+    // The run's exit code.
+    int Run(const char* commandLine) {
+        const SwitchParse parse = ParseSwitches(SplitCommandLine(commandLine));
+        EXPECT_FALSE(parse.refused) << parse.reason;
+        Sink sink(lines);
+        RunSeams seams = Seams(parse.plan, sink);
+        return WindowsExitCode(RunUnattended(parse.plan, FirmwarePayload(block.data()), seams));
+    }
+    size_t LineOf(const std::string& text, size_t from = 0) const {
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].find(text) != std::string::npos) return i;
+        return lines.size();
+    }
+    void Arrange(const std::string& what) {
+        const SimFault::Kind faults[] = {SimFault::FailWrite, SimFault::FailReadBack,
+                                         SimFault::CorruptReadBack, SimFault::FailFlashRead};
+        const size_t fault = std::string("wrcf").find(what[0]);
+        if (fault < 4)
+            rig.drive->AddFault(
+                {faults[fault], static_cast<uint32_t>(std::stoul(what.substr(1), 0, 16)), 5});
+        if (what == "taken") files["DVD-ROM_16X_5.0V.bin"] = rig.drive->Flash();
+        writeFails = what == "short write";
+        folderExists = what != "no folder";
+        privilegeError = what == "no privilege" ? 1300 : 0;
+        restartResult = what == "no restart" ? 0 : 1;
+        if (what == "unfilled") std::copy_n("INSERT_FIRMWARE", 15, block.begin());
+        if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
+        backendFails = what == "no back-end";
+    }
+};
+
+// Each run: its drives, switches and what else to arrange; its exit code,
+// which drives then hold the image, and texts its log holds in this order
+// ("!": a text no line holds).
+TEST(Unattended, Runs) {
+    const struct {
+        const char *models, *line, *arrange;
+        int code;
+        const char *written, *logged;
+    } cases[] = {
+        {"4", "x /S /LOG=C:\\fw.log", "", 3010, "1",
+         "2024-05-01 03:04:07 Flash Upgrade Program 1.58, switches: /S /LOG=C:\\fw.log|"
+         "Payload: firmware 5.1V for model 4, checksum 00D4|"
+         "Platform: Windows NT family, SCSI pass-through|Drives found: 1|"
+         "Drive 0 at E:, vendor \"DVD-ROM \", product \"16X             \", revision \"5.0V\", "
+         "version 1.0, flash 0x20000 bytes|Drive 0: model guard passes: \"DVD-ROM 16X        "
+         "     \" with firmware version \"5.0V\" matches \"5.*V\"|Drive 0: status: Upgrade "
+         "Firmware...|Drive 0: status: Upgrade Firmware Successful!!|Drive 0: upgraded|"
+         "Result: upgraded, restart needed, exit code 3010"},
+        // The first name is taken: the backup goes to a new file, before the upgrade.
+        {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
+         "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
+         "Drive 0: status: Upgrade Firmware..."},
+        {"4", "x /S /BACKUP=C:\\b", "short write", 1603, "0",
+         "Drive 0: backup: cannot write C:\\backup\\DVD-ROM_16X_5.0V.bin, removed|"
+         "Drive 0: not written: no backup|!status: Upgrade|Result: failed, exit code 1603"},
+        {"4", "x /S /BACKUP=C:\\b", "f8000", 1603, "0",
+         "Drive 0: attempt at flash offset 0x08000 failed: flash read|Drive 0: status: Error "
+         "Happen in ID 0 OFFSET 0x8000|Drive 0: backup: the flash could not be read|"
+         "Drive 0: not written: no backup|!status: Upgrade"},
+        {"4", "x /S /BACKUP=C:\\none", "no folder", 87, "0",
+         "Backup folder not found: C:\\none|!Platform:"},
+        {"x", "x /S /REBOOT", "", 2, "0",
+         "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X|No drive that this firmware "
+         "is for|!Restart:|Result: no drive that this firmware is for, exit code 2"},
+        {"x", "x /S /FORCE", "", 3010, "1", "Drive 0: model guard skipped (forced): the drive is"},
+        {"4", "x /S", "w14000", 1603, "0",
+         "Drive 0: attempt at flash offset 0x14000 failed: write|Drive 0: status: Error Happen "
+         "in ID 1 OFFSET 0x4000|Drive 0: not upgraded"},
+        {"4", "x /S", "r14000", 1603, "0", "attempt at flash offset 0x14000 failed: read-back"},
+        {"4", "x /S", "c14000", 1603, "0", "attempt at flash offset 0x14000 failed: compare"},
+        {"4", "x /S /REBOOT", "", 1641, "1",
+         "Drive 0: upgraded|Restart: requested with flags 0x12|Result: upgraded, restart started"},
+        {"4", "x /S /REBOOT", "no privilege", 1603, "1",
+         "Restart: Reboot : AdjustTokenPrivileges Fail!!|requested with flags 0x12"},
+        {"4", "x /S /REBOOT", "no restart", 1603, "1",
+         "requested with flags 0x12|Restart: Reboot : ExitWindowsEx Fail!!"},
+        {"4", "x /S", "unfilled", 13, "0",
+         "Payload: unfilled|!Platform:|Result: bad payload, nothing sent"},
+        {"4", "x /S", "damaged", 13, "0",
+         "Payload: checksum does not match (0094 / 00D4)|!Platform:"},
+        // Listing needs no payload.
+        {"4x", "x /LIST", "unfilled", 0, "00",
+         "Payload: unfilled|Drive 0: model guard passes|Drive 1 at F:, vendor \"SIMDRIVE\"|"
+         "Drive 1: model guard refuses|!status:|Result: listed, exit code 0"},
+        {"44", "x /S", "", 3010, "11", "Drive 1: upgraded"},
+        {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
+        {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
+        {"44", "x /S /DRIVE=2", "", 2, "00", "The chosen drive was not found"},
+        {"44", "x /S /DRIVE=G:", "", 2, "00", "The chosen drive was not found"},
+        {"44", "x /S /DRIVE=0:0", "", 2, "00", "The chosen drive was not found"},
+        {"44", "x /LIST /DRIVE=3", "", 2, "00", "The chosen drive was not found"},
+        {"4", "x /S", "no back-end", 1603, "0",
+         "Back-end failed: Initialized Failed (Windows NT/2000)!!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        World world(c.models);
+        world.Arrange(c.arrange);
+        const std::vector<uint8_t> before = world.rig.drive->Flash();
+        const std::vector<uint8_t> image(world.block.begin() + PayloadImageOffset,
+                                         world.block.end());
+        EXPECT_EQ(world.Run(c.line), c.code);
+        for (size_t n = 0; c.models[n]; ++n) {
+            const SimulatedDrive& drive = *world.rig.carrier.Drive(static_cast<char>('E' + n));
+            EXPECT_EQ(drive.Flash() == image, c.written[n] == '1') << n;
+            EXPECT_EQ(drive.Committed(), c.written[n] == '1') << n;
+        }
+        size_t at = 0;
+        std::istringstream logged(c.logged);
+        for (std::string text; std::getline(logged, text, '|');) {
+            if (text[0] == '!') {
+                EXPECT_EQ(world.LineOf(text.substr(1)), world.lines.size()) << text;
+            } else {
+                at = world.LineOf(text, at);
+                EXPECT_LT(at, world.lines.size()) << text;
+            }
+        }
+        EXPECT_EQ(world.LineOf(FormatText(", exit code %d", c.code)), world.lines.size() - 1);
+        // A backup holds the flash as it was; the console sees every status
+        // text and failed attempt the log holds, and a finished upgrade's
+        // progress.
+        for (const auto& file : world.files) EXPECT_EQ(file.second, before) << file.first;
+        std::string echoed, status;
+        for (const std::string& s : world.rig.feedback.status) echoed += s + ";";
+        echoed += std::to_string(world.rig.feedback.attempts.size());
+        int attempts = 0;
+        for (const std::string& line : world.lines) {
+            const size_t at = line.find("status: ");
+            if (at != std::string::npos) status += line.substr(at + 8) + ";";
+            attempts += line.find(": attempt at flash offset") != std::string::npos;
+        }
+        EXPECT_EQ(echoed, status + std::to_string(attempts));
+        EXPECT_TRUE(c.code != 3010 || world.rig.feedback.progress.back() == 100);
+        for (unsigned f : world.flags)
+            EXPECT_LT(world.LineOf(FormatText("requested with flags 0x%X", f)), world.lines.size());
+    }
+    World world;
+    World::Sink sink(world.lines);
+    RunSeams seams{world, sink, world, nullptr, nullptr, 1, 4, nullptr, LinuxExitCode, "", nullptr};
+    EXPECT_EQ(EndBeforeRun("/S /X", "unknown switch: /X", RunOutcome::BadUsage, seams),
+              RunOutcome::BadUsage);
+    EXPECT_EQ(world.lines.back().substr(20), "Result: bad usage, nothing touched, exit code 2");
+}
+
+const char Temp[] = "C:\\TEMP\\FlashUpgrade.log";
+const std::string Global = "Global\\FlashUpgradeProgram;", Plain = "FlashUpgradeProgram;";
+
+// Which path the command line takes, where its log goes (the reason, then
+// the exit code last), and the mark of the running copy.
+TEST(Unattended, ProgramStart) {
+    const struct {
+        const char *line, *marks, *unopenable;
+        int code;
+        std::string events;
+        const char *logPath, *logged;
+    } cases[] = {
+        // The global name refused, the plain one held: the window's second copy.
+        {"x", "NH", "", 1618,
+         Global + Plain + "Another copy of the Flash Upgrade Program is already running.;", "", ""},
+        {"x", "T", "", 0, Global + "dialog;", "", ""},
+        {"x /S /HELP", "", "", 0, UsageText + std::string(";"), "", ""},
+        {"x /S /X", "", "", 87, "quiet;", Temp, "Command line refused: unknown switch: /X"},
+        {"x /S /LOG=C:\\ro.log", "", "C:\\ro.log", 87, "quiet;", Temp,
+         "Cannot open the log C:\\ro.log"},
+        {"x /S", "NH", "", 1618, "quiet;" + Global + Plain, Temp, "already running"},
+        {"x /S", "NN", "", 13, "quiet;" + Global + Plain, Temp,
+         "Payload: unfilled (Need Combine firmware first !!)"},
+        {"x /LIST /LOG=C:\\fw.log", "NT", "", 1603, "quiet;" + Global + Plain + "backend;",
+         "C:\\fw.log", "Back-end failed: Initialized Failed"},
+        {"x /LIST", "T", Temp, 1603, "quiet;" + Global + "backend;", "", ""},  // no log
+    };
+    for (const auto& c : cases) {
+        World start;
+        start.backendFails = true;
+        start.marks = c.marks;
+        start.unopenable = c.unopenable;
+        EXPECT_EQ(StartProgram(c.line, FirmwarePayload::Program(), start), c.code) << c.line;
+        EXPECT_EQ(start.events, c.events) << c.line;
+        EXPECT_EQ(start.logs.size(), *c.logPath ? 1u : 0u) << c.line;
+        if (!*c.logPath) continue;
+        start.lines = start.logs[c.logPath];
+        EXPECT_LT(start.LineOf(c.logged), start.lines.size()) << c.line;
+        EXPECT_EQ(start.LineOf(FormatText(", exit code %d", c.code)), start.lines.size() - 1);
+    }
+}
+
+}  // namespace
