@@ -120,14 +120,15 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
         identity.flashFill = static_cast<uint8_t>('E' + n);
         return identity;
     }
-    explicit World(const std::string& models = "4") : rig(Rig::PassThrough, Model(models[0], 0)) {
+    explicit World(const std::string& models = "4", Rig::Kind kind = Rig::PassThrough)
+        : rig(kind, Model(models[0], 0)) {
         for (size_t n = 1; n < models.size(); ++n) rig.Add(Model(models[n], static_cast<int>(n)));
     }
 
     Rig rig;
     std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
     std::vector<std::string> lines;  // the run's log
-    bool backendFails = false, folderExists = true, writeFails = false;
+    bool backendFails = false, backendDead = false, folderExists = true, writeFails = false;
     std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
     std::string current;
     unsigned long privilegeError = 0;
@@ -141,7 +142,10 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
     std::string Description() override { return "Windows NT family, SCSI pass-through"; }
     std::unique_ptr<DeviceAccess> Create() override {
         events += "backend;";
-        return backendFails ? nullptr : rig.NewAccess();
+        if (backendFails) return nullptr;
+        std::unique_ptr<DeviceAccess> access = rig.NewAccess();
+        if (backendDead) access->Initialized = 0;
+        return access;
     }
     std::string FailureText() override { return "Initialized Failed (Windows NT/2000)!!"; }
     bool Exists() override { return folderExists; }
@@ -201,7 +205,9 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
         if (fault < 4)
             rig.drive->AddFault(
                 {faults[fault], static_cast<uint32_t>(std::stoul(what.substr(1), 0, 16)), 5});
-        if (what == "taken") files["DVD-ROM_16X_5.0V.bin"] = rig.drive->Flash();
+        for (int n = 1; n <= (what == "all taken" ? 100 : what == "taken"); ++n)
+            files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] =
+                rig.drive->Flash();
         writeFails = what == "short write";
         folderExists = what != "no folder";
         privilegeError = what == "no privilege" ? 1300 : 0;
@@ -209,6 +215,7 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
         if (what == "unfilled") std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
         backendFails = what == "no back-end";
+        backendDead = what == "dead back-end";
     }
 };
 
@@ -234,6 +241,9 @@ TEST(Unattended, Runs) {
         {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
          "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
          "Drive 0: status: Upgrade Firmware..."},
+        {"4", "x /S /BACKUP=C:\\b", "all taken", 1603, "0",
+         "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|Drive 0: not "
+         "written: no backup"},
         {"4", "x /S /BACKUP=C:\\b", "short write", 1603, "0",
          "Drive 0: backup: cannot write C:\\backup\\DVD-ROM_16X_5.0V.bin, removed|"
          "Drive 0: not written: no backup|!status: Upgrade|Result: failed, exit code 1603"},
@@ -275,6 +285,7 @@ TEST(Unattended, Runs) {
         {"44", "x /LIST /DRIVE=3", "", 2, "00", "The chosen drive was not found"},
         {"4", "x /S", "no back-end", 1603, "0",
          "Back-end failed: Initialized Failed (Windows NT/2000)!!"},
+        {"4", "x /S", "dead back-end", 1603, "0", "Back-end failed:|!Drives found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -324,6 +335,18 @@ TEST(Unattended, Runs) {
     EXPECT_EQ(EndBeforeRun("/S /X", "unknown switch: /X", RunOutcome::BadUsage, seams),
               RunOutcome::BadUsage);
     EXPECT_EQ(world.lines.back().substr(20), "Result: bad usage, nothing touched, exit code 2");
+}
+
+// On Windows 95/98 a drive is chosen by adapter and target: the one drive
+// sits at target 1 of adapter 0.
+TEST(Unattended, AdapterAndTargetChooseADrive) {
+    for (const auto& c :
+         {std::make_pair("x /S /DRIVE=0:1", 3010), std::make_pair("x /S /DRIVE=1:1", 2),
+          std::make_pair("x /S /DRIVE=0:2", 2)}) {
+        World world("4", Rig::Aspi);
+        EXPECT_EQ(world.Run(c.first), c.second) << c.first;
+        EXPECT_EQ(world.rig.drive->Committed(), c.second == 3010) << c.first;
+    }
 }
 
 const char Temp[] = "C:\\TEMP\\FlashUpgrade.log";
