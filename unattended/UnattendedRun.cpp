@@ -353,8 +353,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
     }
     device.reset();
 
-    if (failures != 0) return Finish(log, seams, AfterDrives(failures, inUse, RunOutcome::Failed));
-    if (!plan.reboot) return Finish(log, seams, RunOutcome::Upgraded);
+    const RunOutcome written = AfterDrives(failures, inUse, RunOutcome::Upgraded);
+    if (written != RunOutcome::Upgraded || !plan.reboot) return Finish(log, seams, written);
     if (seams.restart == nullptr) {
         log.Line("Restart: not available here");
         return Finish(log, seams, RunOutcome::Failed);
