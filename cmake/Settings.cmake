@@ -7,9 +7,21 @@ set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
 
 option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
-# flash_settings(target): warnings (as errors) and, natively, sanitizers.
+# The code of the presets that build the Windows program (windows,
+# windows64) is compiled for a small program (docs/program.md, "Size"). Nothing
+# in it throws or catches, so it carries no exception handling and no unwind
+# tables: -fno-exceptions turns the library headers' try blocks into plain
+# code, -fno-asynchronous-unwind-tables leaves out the .eh_frame entry of every
+# function. A target that catches adds -fexceptions after flash_settings().
+set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables)
+
+# flash_settings(target): warnings (as errors), natively sanitizers, and in
+# the Windows program's presets the options above.
 function(flash_settings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    if(WIN32 AND FLASH_WINDOWS_PROGRAM)
+        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${FLASH_PROGRAM_CODE_OPTIONS}>)
+    endif()
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
     if(FLASH_SANITIZE)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined
