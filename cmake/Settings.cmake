@@ -13,7 +13,10 @@ option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 # tables: -fno-exceptions turns the library headers' try blocks into plain
 # code, -fno-asynchronous-unwind-tables leaves out the .eh_frame entry of every
 # function. A target that catches adds -fexceptions after flash_settings().
-set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables)
+# Every function and data object gets a section of its own, so that the
+# program's link (--gc-sections, app/CMakeLists.txt) drops what nothing uses.
+set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -ffunction-sections
+                               -fdata-sections)
 
 # flash_settings(target): warnings (as errors), natively sanitizers, and in
 # the Windows program's presets the options above.
