@@ -15,10 +15,13 @@ option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 # function. A target that catches adds -fexceptions after flash_settings().
 # Every function and data object gets a section of its own, so that the
 # program's link (--gc-sections, app/CMakeLists.txt) drops what nothing uses.
+# No run-time type information either: nothing asks for a type at run time
+# (no typeid, no dynamic_cast), so neither the type descriptions of the
+# classes with virtual functions nor the runtime's classes behind them come in.
 # The header makes each file instantiate the standard templates it uses
 # instead of calling the runtime's copies (see there).
 set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -ffunction-sections
-                               -fdata-sections -include ${CMAKE_CURRENT_LIST_DIR}/no-extern-templates.h)
+                               -fdata-sections -fno-rtti -include ${CMAKE_CURRENT_LIST_DIR}/no-extern-templates.h)
 
 # flash_settings(target): warnings (as errors), natively sanitizers, and in
 # the Windows program's presets the options above.
