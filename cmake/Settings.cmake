@@ -12,7 +12,7 @@ option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 # in it throws or catches, so it carries no exception handling and no unwind
 # tables: -fno-exceptions turns the library headers' try blocks into plain
 # code, -fno-asynchronous-unwind-tables leaves out the .eh_frame entry of every
-# function. A target that catches adds -fexceptions after flash_settings().
+# function.
 # Every function and data object gets a section of its own, so that the
 # program's link (--gc-sections, app/CMakeLists.txt) drops what nothing uses.
 # No run-time type information either: nothing asks for a type at run time
@@ -22,6 +22,11 @@ option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitize
 # instead of calling the runtime's copies (see there).
 set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -ffunction-sections
                                -fdata-sections -fno-rtti -include ${CMAKE_CURRENT_LIST_DIR}/no-extern-templates.h)
+
+# What a file or target that catches sets after flash_settings(): exceptions
+# and, with them, the unwind tables (without the tables the x86_64 compiler
+# falls back to set-jump exceptions, which no runtime here provides).
+set(FLASH_CATCHING_CODE_OPTIONS -fexceptions -fasynchronous-unwind-tables)
 
 # flash_settings(target): warnings (as errors), natively sanitizers, and in
 # the Windows program's presets the options above.
