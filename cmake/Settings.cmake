@@ -8,21 +8,19 @@ set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
 option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
 # The code of the presets that build the Windows program (windows,
-# windows64) is compiled for a small program (docs/program.md, "Size"). Nothing
-# in it throws or catches, so it carries no exception handling and no unwind
-# tables: -fno-exceptions turns the library headers' try blocks into plain
-# code, -fno-asynchronous-unwind-tables leaves out the .eh_frame entry of every
-# function.
-# Every function and data object gets a section of its own, so that the
-# program's link (--gc-sections, app/CMakeLists.txt) drops what nothing uses.
-# No run-time type information either: nothing asks for a type at run time
-# (no typeid, no dynamic_cast), so neither the type descriptions of the
-# classes with virtual functions nor the runtime's classes behind them come in.
-# The header makes each file instantiate the standard templates it uses
-# instead of calling the runtime's copies (see there).
-set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -ffunction-sections
-                               -fdata-sections -fno-rtti -include ${CMAKE_CURRENT_LIST_DIR}/no-extern-templates.h)
-
+# windows64) is compiled for a small program (docs/program.md, "Size"):
+# - Nothing in it throws, so no exception handling and no unwind tables
+#   (-fno-exceptions turns the library headers' try blocks into plain code;
+#   -fno-asynchronous-unwind-tables leaves out each function's .eh_frame entry).
+# - Nothing asks for a type at run time (no typeid, no dynamic_cast), so no
+#   type information for the classes with virtual functions.
+# - A section per function and data object, so that the program's link
+#   (--gc-sections, app/CMakeLists.txt) drops what nothing uses.
+# - The header makes each file instantiate the standard templates it uses
+#   instead of calling the runtime's copies (see there).
+set(FLASH_PROGRAM_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-rtti
+                               -ffunction-sections -fdata-sections
+                               -include ${CMAKE_CURRENT_LIST_DIR}/no-extern-templates.h)
 # What a file or target that catches sets after flash_settings(): exceptions
 # and, with them, the unwind tables (without the tables the x86_64 compiler
 # falls back to set-jump exceptions, which no runtime here provides).
