@@ -64,3 +64,49 @@ extern "C" size_t wcrtomb(char* text, wchar_t wide, mbstate_t*) {
     *text = static_cast<char>(wide);
     return 1;
 }
+
+// Allocation. Nothing in the program sets a new-handler and nothing catches a
+// failed allocation, so the runtime's operator new would throw std::bad_alloc
+// into std::terminate; this one ends the process at once, as
+// __throw_bad_alloc above does. The nothrow form answers nullptr like the
+// runtime's (without its try block around the throwing form). The runtime's
+// operator delete frees with free(), which matches.
+#include <new>
+
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) abort();
+    return block;
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+
+#if defined(__i386__)
+// Exception handling. With the allocations above nothing in the program can
+// throw: every throw of the runtime it links is one of the helpers above, and
+// its own code is compiled without exceptions except the ASPI back-end, whose
+// one catch guards an allocation that now ends the process instead. What that
+// catch block needs from the runtime is therefore never called, yet the
+// runtime's versions would bring the whole unwinder (about 30 KB, and the
+// thread-local storage and mutex code behind it). These end the process. Should
+// anything start to throw again, the link fails: the runtime's throw brings
+// its unwinder, which defines _Unwind_Resume a second time. (The 64-bit build
+// unwinds through Windows' own tables, with another personality routine; it
+// keeps the runtime's.)
+extern "C" {
+[[noreturn]] void __gxx_personality_v0() {
+    abort();
+}
+[[noreturn]] void __cxa_begin_catch() {
+    abort();
+}
+[[noreturn]] void __cxa_end_catch() {
+    abort();
+}
+[[noreturn]] void _Unwind_Resume() {
+    abort();
+}
+}
+#endif

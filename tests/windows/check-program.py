@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """check-program.py PROGRAM --allow LIST...: fails unless the built program imports only allowed
-functions of the system DLLs below, is a windows-subsystem program (4.0 and at most 300 KB when
+functions of the system DLLs below, is a windows-subsystem program (4.0 and at most 240 KB when
 32-bit), and carries dialog 102, icon 128, version 1.0.0.1 and its manifest as the window needs
 them."""
 
@@ -65,8 +65,8 @@ def main():
     subsystem = (h.Subsystem, h.MajorSubsystemVersion, h.MinorSubsystemVersion)
     failures = ['subsystem %d %d.%d' % subsystem] if subsystem[0] != 2 or (
         pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE and subsystem[1:] != (4, 0)) else []
-    failures += ['%d bytes, more than 300 KB' % len(pe.__data__)] * (
-        pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE and len(pe.__data__) > 300 * 1024)
+    failures += ['%d bytes, more than 240 KB' % len(pe.__data__)] * (
+        pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE and len(pe.__data__) > 240 * 1024)
     imports = {e.dll.decode(): [i.name.decode() if i.name else '#%d' % i.ordinal for i in e.imports]
                for e in pe.DIRECTORY_ENTRY_IMPORT}
     for dll, names in sorted(imports.items()):
