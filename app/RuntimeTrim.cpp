@@ -86,10 +86,10 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 #if defined(__i386__)
 // Exception handling. With the allocations above nothing in the program can
 // throw: every throw of the runtime it links is one of the helpers above, and
-// its own code is compiled without exceptions except the ASPI back-end, whose
-// one catch guards an allocation that now ends the process instead. What that
-// catch block needs from the runtime is therefore never called, yet the
-// runtime's versions would bring the whole unwinder (about 30 KB, and the
+// its own code is compiled without exceptions. The runtime's objects that the
+// program links still name the personality routine and the unwinder in their
+// tables, and nothing there is ever called, yet the runtime's versions would
+// bring the whole unwinder (about 30 KB, and the
 // thread-local storage and mutex code behind it). These end the process. Should
 // anything start to throw again, the link fails: the runtime's throw brings
 // its unwinder, which defines _Unwind_Resume a second time. (The 64-bit build

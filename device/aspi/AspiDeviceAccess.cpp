@@ -26,7 +26,8 @@ AspiDeviceAccess::AspiDeviceAccess(std::unique_ptr<AspiLibrary> library, AspiClo
 AspiDeviceAccess::~AspiDeviceAccess() {
     if (loaded_) library_->Unload();
     // Only now, with the library gone, can nothing write into them.
-    parked_.clear();
+    // One at a time: a long chain must not unwind through nested destructors.
+    while (parked_) parked_ = std::move(parked_->next);
 }
 
 bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t directionFlag,
@@ -48,12 +49,9 @@ bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t direct
     while (status == SS_PENDING) {
         if (static_cast<uint32_t>(clock_() - start) >= AspiCompletionLimitMs) {
             // Still owned by the library as far as anyone knows: kept until
-            // it is unloaded, or lost for good when even that fails.
-            try {
-                parked_.push_back(std::move(pending));
-            } catch (...) {
-                static_cast<void>(pending.release());
-            }
+            // it is unloaded.
+            pending->next = std::move(parked_);
+            parked_ = std::move(pending);
             return false;
         }
         status = ReadRequestStatus(block);

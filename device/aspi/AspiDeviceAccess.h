@@ -52,6 +52,7 @@ class AspiDeviceAccess : public DeviceAccess {
     struct PendingCommand {
         SrbExecScsiCmd request;
         uint8_t answer[AnswerLength];
+        std::unique_ptr<PendingCommand> next;  // the one parked before it
     };
 
     // Sends command to CurrentDevice and waits for it; true when it ended
@@ -67,6 +68,7 @@ class AspiDeviceAccess : public DeviceAccess {
     AspiClock clock_;
     bool loaded_ = false;
     // Requests the library never ended: the library may still write into
-    // them, so they stay allocated until it is unloaded.
-    std::vector<std::unique_ptr<PendingCommand>> parked_;
+    // them, so they stay allocated until it is unloaded. Chained through
+    // the requests themselves: parking one needs no memory, so it cannot fail.
+    std::unique_ptr<PendingCommand> parked_;
 };
