@@ -85,7 +85,7 @@ const char ConsoleUsageText[] =
     "    match; nothing was sent\n"
     " 5  another copy is running, or the drive is in use (mounted, or opened\n"
     "    by another program); nothing was sent to it\n"
-    " 75 on battery power: nothing was written; try again on mains power\n";
+    " 75  on battery power: nothing was written; try again on mains power\n";
 
 namespace {
 
