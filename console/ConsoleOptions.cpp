@@ -8,6 +8,7 @@
 
 const char ConsoleUsageText[] =
     "Usage: flash-upgrade --list [OPTION]...\n"
+    "  or:  flash-upgrade --check [OPTION]...\n"
     "  or:  flash-upgrade --upgrade [OPTION]...\n"
     "  or:  flash-upgrade --save FILE --drive N|PATH [OPTION]...\n"
     "Replace the firmware of a DVD-ROM drive with the one this program carries\n"
@@ -17,10 +18,15 @@ const char ConsoleUsageText[] =
     "      --list           print the firmware this program carries and the drives\n"
     "                       found: position, device path, vendor, product,\n"
     "                       revision, version numbers, flash size, and whether\n"
-    "                       this firmware is for the drive\n"
+    "                       this firmware is for the drive and whether the drive\n"
+    "                       carries it already\n"
+    "      --check          write nothing: the exit status says whether --upgrade\n"
+    "                       would write a drive (0 no, every drive this firmware\n"
+    "                       is for carries it already; 1 yes; 3 no such drive)\n"
     "      --upgrade        write the firmware to every drive it is for, or to the\n"
     "                       one --drive names; each 16 KB chunk is read back and\n"
-    "                       compared, and gets up to five attempts\n"
+    "                       compared, and gets up to five attempts; a drive that\n"
+    "                       carries this firmware already is left alone\n"
     "      --save FILE      read the whole flash of the drive --drive names into\n"
     "                       FILE\n"
     "\n"
@@ -33,6 +39,13 @@ const char ConsoleUsageText[] =
     "      --log FILE       append a log of the run to FILE, one event a line\n"
     "      --force          also write drives of another model (skip the model\n"
     "                       check)\n"
+    "      --reinstall      also write (or, with --check, count) the drives that\n"
+    "                       carry this firmware already\n"
+    "      --ignore-power   write on battery power too\n"
+    "      --json           with --list, --check or --upgrade: print one JSON\n"
+    "                       document on the standard output instead of the table\n"
+    "                       (the firmware, every drive and what was done to it,\n"
+    "                       the outcome and the exit status)\n"
     "      --yes            write without asking first\n"
     "      --overwrite      let --save replace an existing FILE\n"
     "  -h, --help           show this help and exit\n"
@@ -43,6 +56,13 @@ const char ConsoleUsageText[] =
     "ask: --upgrade then needs --yes, and without it writes nothing (exit 2).\n"
     "A drive loads its new firmware after a power cycle; the program restarts\n"
     "nothing. Ctrl-C is ignored while a drive is written.\n"
+    "\n"
+    "A drive whose revision is the firmware's version text (\"5.1V\") carries this\n"
+    "firmware already: --upgrade neither writes nor backs it up, so a repeated run\n"
+    "writes nothing and ends with 0. Before the first write --upgrade reads\n"
+    "/sys/class/power_supply: with a system battery present and no mains supply\n"
+    "online it writes nothing and ends with 75, to be tried again on mains power\n"
+    "(--ignore-power skips this).\n"
     "\n"
     "Writing needs root (or the CAP_SYS_RAWIO capability); listing needs read\n"
     "access to the device nodes, saving read and write access. A mounted drive\n"
@@ -56,21 +76,25 @@ const char ConsoleUsageText[] =
     "second hard link or one that is not a regular file (exit 2).\n"
     "\n"
     "Exit status:\n"
-    " 0  success (also --list, --help and --version)\n"
+    " 0  success (also --list, --help and --version); --upgrade: also when every\n"
+    "    drive carries this firmware already; --check: nothing to write\n"
     " 1  an operation failed on at least one drive; or the writes were not\n"
-    "    confirmed; or no permission to write (run as root)\n"
+    "    confirmed; or no permission to write (run as root); --check: at least\n"
+    "    one drive would be written\n"
     " 2  bad usage\n"
     " 3  no drive that this firmware is for (or the drive --drive names is\n"
     "    not there)\n"
     " 4  no firmware combined into this program, or its checksum does not\n"
     "    match; nothing was sent\n"
     " 5  another copy is running, or the drive is in use (mounted, or opened\n"
-    "    by another program); nothing was sent to it\n";
+    "    by another program); nothing was sent to it\n"
+    " 75  on battery power: nothing was written; try again on mains power\n";
 
 namespace {
 
 enum OptionId {
     ListId = 256,
+    CheckId,
     UpgradeId,
     SaveId,
     DriveId,
@@ -79,12 +103,16 @@ enum OptionId {
     ForceId,
     YesId,
     OverwriteId,
+    ReinstallId,
+    IgnorePowerId,
+    JsonId,
     HelpId = 'h',
     VersionId = 'V',
 };
 
 const option LongOptions[] = {
     {"list", no_argument, nullptr, ListId},
+    {"check", no_argument, nullptr, CheckId},
     {"upgrade", no_argument, nullptr, UpgradeId},
     {"save", required_argument, nullptr, SaveId},
     {"drive", required_argument, nullptr, DriveId},
@@ -93,6 +121,9 @@ const option LongOptions[] = {
     {"force", no_argument, nullptr, ForceId},
     {"yes", no_argument, nullptr, YesId},
     {"overwrite", no_argument, nullptr, OverwriteId},
+    {"reinstall", no_argument, nullptr, ReinstallId},
+    {"ignore-power", no_argument, nullptr, IgnorePowerId},
+    {"json", no_argument, nullptr, JsonId},
     {"help", no_argument, nullptr, HelpId},
     {"version", no_argument, nullptr, VersionId},
     {nullptr, 0, nullptr, 0},
@@ -153,6 +184,10 @@ ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
                 plan.action = PlanAction::List;
                 ++actions;
                 break;
+            case CheckId:
+                plan.action = PlanAction::Check;
+                ++actions;
+                break;
             case UpgradeId:
                 plan.action = PlanAction::Upgrade;
                 ++actions;
@@ -183,6 +218,15 @@ ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
             case OverwriteId:
                 plan.overwrite = true;
                 break;
+            case ReinstallId:
+                plan.reinstall = true;
+                break;
+            case IgnorePowerId:
+                plan.ignorePower = true;
+                break;
+            case JsonId:
+                result.json = true;
+                break;
             case HelpId:
                 help = true;
                 break;
@@ -202,11 +246,15 @@ ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
     }
     const bool upgrade = plan.action == PlanAction::Upgrade;
     const bool save = plan.action == PlanAction::Save;
-    if (actions != 1) refuse("choose one of --list, --upgrade and --save");
+    const bool check = plan.action == PlanAction::Check;
+    if (actions != 1) refuse("choose one of --list, --check, --upgrade and --save");
     if (save && plan.drive.kind == DriveChoice::All) refuse("--save needs --drive");
     if (plan.hasBackup && !upgrade) refuse("--backup goes with --upgrade");
     if (result.yes && !upgrade) refuse("--yes goes with --upgrade");
-    if (plan.force && save) refuse("--force goes with --upgrade or --list");
+    if (plan.force && save) refuse("--force goes with --upgrade, --check or --list");
     if (plan.overwrite && !save) refuse("--overwrite goes with --save");
+    if (plan.reinstall && !upgrade && !check) refuse("--reinstall goes with --upgrade or --check");
+    if (plan.ignorePower && !upgrade) refuse("--ignore-power goes with --upgrade");
+    if (result.json && save) refuse("--json goes with --list, --check or --upgrade");
     return result;
 }

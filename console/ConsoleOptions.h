@@ -9,7 +9,8 @@
 struct ConsoleOptions {
     UnattendedPlan plan;  // action Help for --help
     bool version = false;
-    bool yes = false;  // write without asking
+    bool yes = false;   // write without asking
+    bool json = false;  // a JSON document on the standard output
     // A refused command line (exit 2): why, when getopt_long has not said it
     // already.
     bool refused = false;

@@ -114,20 +114,27 @@ void ConsoleReport::DrivesFound(const std::vector<FoundDrive>& drives) {
         std::printf("No drive found.\n");
         return;
     }
-    std::printf("%-3s %-10s %-9s %-17s %-5s %-8s %-8s %s\n", "#", "device", "vendor", "product",
-                "rev", "version", "flash", "firmware for it");
+    std::printf("%-3s %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s\n", "#", "device", "vendor",
+                "product", "rev", "version", "flash", "firmware for it", "up to date");
     for (const FoundDrive& d : drives) {
         const DeviceRecord& r = d.record;
         const std::string version = FormatText("%u.%u", r.VersionMajor, r.VersionMinor);
         const std::string flash = FormatText("0x%X", static_cast<unsigned>(r.FlashSize));
-        std::printf("%-3d %-10s %-9s %-17s %-5s %-8s %-8s %s\n", d.position, d.address.c_str(),
-                    TrimmedFieldText(r.Vendor, sizeof r.Vendor).c_str(),
+        const UpToDateVerdict::State state = d.upToDate.state;
+        std::printf("%-3d %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s\n", d.position,
+                    d.address.c_str(), TrimmedFieldText(r.Vendor, sizeof r.Vendor).c_str(),
                     TrimmedFieldText(r.Product, sizeof r.Product).c_str(),
                     TrimmedFieldText(r.Revision, sizeof r.Revision).c_str(), version.c_str(),
-                    flash.c_str(), d.verdict.passes ? "yes" : "no");
+                    flash.c_str(), d.verdict.passes ? "yes" : "no",
+                    state == UpToDateVerdict::Current   ? "yes"
+                    : state == UpToDateVerdict::Differs ? "no"
+                                                        : "cannot tell");
     }
     for (const FoundDrive& d : drives) {
         if (!d.verdict.passes) std::printf("Drive %d: %s\n", d.position, d.verdict.reason.c_str());
+        if (d.verdict.passes && d.upToDate.state == UpToDateVerdict::CannotJudge)
+            std::printf("Drive %d: %s\n", d.position, d.upToDate.reason.c_str());
+        if (d.willWrite) std::printf("Drive %d would be written.\n", d.position);
     }
     std::fflush(stdout);
 }

@@ -7,8 +7,8 @@
 #include "payload/FirmwarePayload.h"
 #include "unattended/UnattendedRun.h"
 
-// What the console shows of a run: the drive table of --list on the standard
-// output; the question before writing; and on the standard error every
+// What the console shows of a run: the drive table of --list and --check on
+// the standard output; the question before writing; and on the standard error every
 // status text, the notices, and the progress of each step, as a bar that
 // redraws itself in a terminal or as plain lines otherwise.
 class ConsoleReport : public OperatorFeedback, public RunObserver {

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/ConsoleJson.h"
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleReport.h"
+#include "console/LinuxPower.h"
 #include "console/LinuxSeams.h"
 
 namespace {
@@ -47,8 +49,11 @@ int main(int argc, char* argv[]) {
     DirectoryBackupFolder backup(plan.backupFolder);
     ReplacingSaveFile saveFile;
     const bool upgrade = plan.action == PlanAction::Upgrade;
-    ConsoleReport report(payload, plan.action == PlanAction::List, isatty(STDERR_FILENO) != 0,
+    const bool table = plan.action == PlanAction::List || plan.action == PlanAction::Check;
+    ConsoleReport report(payload, table && !options.json, isatty(STDERR_FILENO) != 0,
                          upgrade && !options.yes);
+    JsonReport json(payload, plan, report, report);
+    SysfsPowerProbe power;
     RunSeams seams{backend,
                    log,
                    clock,
@@ -59,15 +64,25 @@ int main(int argc, char* argv[]) {
                    PauseMilliseconds,
                    LinuxExitCode,
                    ProgramVersion,
-                   &report,
-                   &report,
-                   &saveFile};
+                   options.json ? static_cast<OperatorFeedback*>(&json) : &report,
+                   options.json ? static_cast<RunObserver*>(&json) : &report,
+                   &saveFile,
+                   &power,
+                   LinuxOutcomeText};
+    // The exit status of a run that got this far; with --json the document
+    // goes out first.
+    auto end = [&](RunOutcome outcome) {
+        const int code = LinuxExitCode(outcome);
+        if (options.json) std::fputs(json.Document(outcome, code).c_str(), stdout);
+        return code;
+    };
 
     if (upgrade && !options.yes && !isatty(STDIN_FILENO)) {
         const std::string why =
             "--upgrade asks before it writes, and there is no terminal to ask at: add --yes";
-        EndBeforeRun(plan.switchText, why, RunOutcome::BadUsage, seams);
-        return Refuse(why);
+        const RunOutcome outcome = EndBeforeRun(plan.switchText, why, RunOutcome::BadUsage, seams);
+        Refuse(why);
+        return end(outcome);
     }
     OneCopyLock lock;
     const OneCopyLock::Result locked = lock.Take();
@@ -75,12 +90,12 @@ int main(int argc, char* argv[]) {
         const std::string why =
             "another copy of flash-upgrade is running (it holds " + lock.Path() + ")";
         std::fprintf(stderr, "flash-upgrade: %s\n", why.c_str());
-        return LinuxExitCode(EndBeforeRun(plan.switchText, why, RunOutcome::AlreadyRunning, seams));
+        return end(EndBeforeRun(plan.switchText, why, RunOutcome::AlreadyRunning, seams));
     }
     if (locked == OneCopyLock::Result::Unusable) {
         // Whatever stands in the lock's way is said, and stops nothing.
         std::fprintf(stderr, "flash-upgrade: %s\n", lock.Notice().c_str());
         RunLog(log, clock).Line(lock.Notice());
     }
-    return LinuxExitCode(RunUnattended(plan, payload, seams));
+    return end(RunUnattended(plan, payload, seams));
 }

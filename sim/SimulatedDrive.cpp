@@ -172,7 +172,12 @@ SimOutcome SimulatedDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t d
     answer[4] = InquiryAnswerLength - 5;
     CopyPadded(answer + 8, identity_.vendor, 8);
     CopyPadded(answer + 16, identity_.product, 16);
-    CopyPadded(answer + 32, identity_.revision, 4);
+    const size_t at = static_cast<size_t>(identity_.revisionAt);
+    CopyPadded(answer + 32,
+               identity_.revisionAt >= 0 && at + 4 <= flash_.size()
+                   ? std::string(flash_.begin() + at, flash_.begin() + at + 4)
+                   : identity_.revision,
+               4);
     const uint32_t allocation = static_cast<uint32_t>(cdb[3]) << 8 | cdb[4];
     const uint32_t count = std::min({allocation, dataLength, uint32_t{InquiryAnswerLength}});
     if (count != 0) std::memcpy(data, answer, count);

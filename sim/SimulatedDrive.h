@@ -35,6 +35,10 @@ struct SimDriveIdentity {
     // The flash holds flashSizeKb * 1024 bytes (DefaultFlashSize(chipCode)
     // when 0), all of them flashFill at power-on; Flash() can change them.
     uint8_t flashFill = 0xFF;
+    // At or above 0: the inquiry revision is the four flash bytes at this
+    // offset, as a drive reports the revision of the firmware it holds (the
+    // simulator at once after the commit, a real drive after a power cycle).
+    int32_t revisionAt = -1;
 };
 
 // A fault that hits the commands at one flash position K times, then stops.

@@ -61,7 +61,21 @@ bool ReadDriveChoice(const std::string& value, DriveChoice& choice) {
     return true;
 }
 
-enum SwitchId { Silent, List, Drive, Log, Backup, Reboot, Force, Help, Help2, SwitchCount };
+enum SwitchId {
+    Silent,
+    List,
+    Check,
+    Drive,
+    Log,
+    Backup,
+    Reboot,
+    Force,
+    Reinstall,
+    IgnorePower,
+    Help,
+    Help2,
+    SwitchCount
+};
 
 struct SwitchSpec {
     const char* name;
@@ -69,8 +83,9 @@ struct SwitchSpec {
 };
 
 constexpr SwitchSpec Switches[SwitchCount] = {
-    {"S", false},      {"LIST", false},  {"DRIVE", true}, {"LOG", true},   {"BACKUP", true},
-    {"REBOOT", false}, {"FORCE", false}, {"?", false},    {"HELP", false},
+    {"S", false},         {"LIST", false},        {"CHECK", false},  {"DRIVE", true},
+    {"LOG", true},        {"BACKUP", true},       {"REBOOT", false}, {"FORCE", false},
+    {"REINSTALL", false}, {"IGNOREPOWER", false}, {"?", false},      {"HELP", false},
 };
 
 SwitchParse Refuse(const std::string& reason) {
@@ -190,6 +205,12 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
             case Force:
                 plan.force = true;
                 break;
+            case Reinstall:
+                plan.reinstall = true;
+                break;
+            case IgnorePower:
+                plan.ignorePower = true;
+                break;
             default:
                 break;
         }
@@ -203,12 +224,20 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
     }
     if (args.size() <= 1) return parse;  // the dialog
     if (refusal.empty()) {
-        if (seen[Silent] && seen[List]) {
-            refusal = "/S and /LIST exclude each other";
-        } else if (!seen[Silent] && !seen[List]) {
-            refusal = "switches without /S or /LIST";
-        } else if (seen[List] && (plan.hasBackup || plan.reboot)) {
-            refusal = "/BACKUP and /REBOOT do nothing with /LIST";
+        // The check writes nothing: what only a write uses does nothing with
+        // it, and it asks no power status. /REINSTALL changes what it finds.
+        const int actions = seen[Silent] + seen[List] + seen[Check];
+        if (actions > 1) {
+            refusal = "/S, /LIST and /CHECK exclude each other";
+        } else if (actions == 0) {
+            refusal = "switches without /S, /LIST or /CHECK";
+        } else if (!seen[Silent] && (plan.hasBackup || plan.reboot)) {
+            refusal = std::string("/BACKUP and /REBOOT do nothing with ") +
+                      (seen[List] ? "/LIST" : "/CHECK");
+        } else if (seen[List] && plan.reinstall) {
+            refusal = "/REINSTALL needs /S or /CHECK";
+        } else if (!seen[Silent] && plan.ignorePower) {
+            refusal = "/IGNOREPOWER needs /S";
         }
     }
     if (!refusal.empty()) {
@@ -220,30 +249,39 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
         refused.plan.logPath = plan.logPath;
         return refused;
     }
-    plan.action = seen[List] ? PlanAction::List : PlanAction::Upgrade;
+    plan.action = seen[List]    ? PlanAction::List
+                  : seen[Check] ? PlanAction::Check
+                                : PlanAction::Upgrade;
     return parse;
 }
 
 const char UsageText[] =
-    "FlashUpgrade [/S | /LIST] [/DRIVE=N|E:|A:T] [/LOG=FILE] [/BACKUP=DIR] [/REBOOT] [/FORCE]\r\n"
+    "FlashUpgrade [/S | /LIST | /CHECK] [/DRIVE=N|E:|A:T] [/LOG=FILE] [/BACKUP=DIR] [/REBOOT]\r\n"
+    "\t[/FORCE] [/REINSTALL] [/IGNOREPOWER]\r\n"
     "\r\n"
     "Without switches the program opens its window.\r\n"
-    "/S\tsilent: upgrades every found drive this firmware is for, no window\r\n"
+    "/S\tsilent: upgrades every found drive this firmware is for, no window;\r\n"
+    "\ta drive that carries this firmware already is left alone\r\n"
     "/LIST\twrites the found drives to the log, writes nothing to them\r\n"
+    "/CHECK\twrites nothing; the exit code says whether /S would write a drive\r\n"
     "/DRIVE=N\tonly the drive at list position N (from 0), or at drive letter E:\r\n"
     "\t(Windows NT/2000 and later), or at adapter:target A:T (Windows 95/98)\r\n"
     "/LOG=FILE\tappends the log to FILE (default: FlashUpgrade.log in the TEMP folder)\r\n"
     "/BACKUP=DIR\tsaves each drive's old firmware into a new file in DIR first\r\n"
     "/REBOOT\trestarts Windows after the upgrade\r\n"
     "/FORCE\talso writes drives of another model\r\n"
+    "/REINSTALL\talso writes drives that carry this firmware already (/S, /CHECK)\r\n"
+    "/IGNOREPOWER\twrites on battery power too (/S)\r\n"
     "/?, /HELP\tthis text\r\n"
     "Switches also start with '-'; a value follows '=' or ':'.\r\n"
     "\r\n"
     "Exit codes:\r\n"
-    "0\tlisted, or this text\r\n"
+    "0\tlisted, this text, or every drive carries this firmware already\r\n"
+    "1\t/CHECK: at least one drive would be written\r\n"
     "3010\tupgraded; restart Windows to load the new firmware\r\n"
     "1641\tupgraded; the restart has been started\r\n"
     "1603\ta drive or the restart failed (see the log)\r\n"
+    "1237\ton battery power: nothing written; try again later on mains power\r\n"
     "2\tno drive that this firmware is for\r\n"
     "13\tthe firmware inside the program is missing or damaged\r\n"
     "87\tunknown switch or bad value\r\n"

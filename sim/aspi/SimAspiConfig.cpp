@@ -110,13 +110,35 @@ bool SetText(std::string& field, const std::string& value, size_t longest) {
     return value.size() <= longest;
 }
 
+// An inquiry text: "\xNN" stands for the byte NN (a NUL, a control
+// character, a byte that is no text), "\\" for a backslash.
+bool SetInquiryText(std::string& field, const std::string& value, size_t longest) {
+    std::string bytes;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\') {
+            bytes += value[i];
+        } else if (value.compare(i, 2, "\\\\") == 0) {
+            bytes += value[++i];
+        } else {
+            unsigned long byte;
+            if (value.compare(i, 2, "\\x") != 0 || i + 4 > value.size() ||
+                !ParseNumber("0x" + value.substr(i + 2, 2), 0xFF, byte))
+                return false;
+            bytes += static_cast<char>(byte);
+            i += 3;
+        }
+    }
+    return SetText(field, bytes, longest);
+}
+
 bool ApplyDriveKey(const std::string& key, const std::string& value, SimDriveSetup& drive) {
     SimDriveIdentity& id = drive.identity;
     if (key == "target") return ParseInto(value, 0xFF, drive.target);
     if (key == "type") return ParseInto(value, 0xFF, id.deviceType);
-    if (key == "vendor") return SetText(id.vendor, value, 8);
-    if (key == "product") return SetText(id.product, value, 16);
-    if (key == "revision") return SetText(id.revision, value, 4);
+    if (key == "vendor") return SetInquiryText(id.vendor, value, 8);
+    if (key == "product") return SetInquiryText(id.product, value, 16);
+    if (key == "revision") return SetInquiryText(id.revision, value, 4);
+    if (key == "revision-at") return ParseInto(value, 0x7FFFFFFF, id.revisionAt);
     if (key == "signature") return ParseInto(value, 0xFFFF, id.signature);
     if (key == "chip") return ParseInto(value, 0xFFFF, id.chipCode);
     if (key == "major") return ParseInto(value, 0xFFFF, id.versionMajor);

@@ -20,7 +20,8 @@ std::string Describe(const SwitchParse& parse) {
         return "87 " + parse.reason + (parse.plan.hasLog ? " log=" + parse.plan.logPath : "");
     const UnattendedPlan& p = parse.plan;
     const DriveChoice& d = p.drive;
-    std::string text = std::vector<std::string>{"dialog", "upgrade", "list", "help"}[int(p.action)];
+    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",
+                                                "help",   "save",    "check"}[int(p.action)];
     if (d.kind == DriveChoice::Position) text += FormatText(" drive #%d", d.position);
     if (d.kind == DriveChoice::Letter) text += FormatText(" drive %c:", d.letter);
     if (d.kind == DriveChoice::AdapterTarget)
@@ -29,6 +30,8 @@ std::string Describe(const SwitchParse& parse) {
     if (p.hasBackup) text += " backup=" + p.backupFolder;
     if (p.reboot) text += " reboot";
     if (p.force) text += " force";
+    if (p.reinstall) text += " reinstall";
+    if (p.ignorePower) text += " ignore power";
     return text;
 }
 
@@ -79,12 +82,21 @@ TEST(CommandLine, PlansAndRefusals) {
         {"x /S /DRIVE=255:255", "upgrade drive 255:255"},
         {"x /S /BACKUP=C:\\b /REBOOT /FORCE", "upgrade backup=C:\\b reboot force"},
         {"x /LIST /DRIVE=2 /FORCE /LOG=l", "list drive #2 log=l force"},
+        {"x /S /ReInstall -ignorepower", "upgrade reinstall ignore power"},
+        {"x /check /DRIVE=E: /FORCE /REINSTALL /LOG=l", "check drive E: log=l force reinstall"},
         {"x /?", "help"},
         {"x /S /HELP", "help"},
         {"x /bogus /S /S -?", "help"},
         {"x /S /DRIVE=12345 /LOG=a /REBOOT=1 /?", "help"},
-        {"x /LOG=a", "87 switches without /S or /LIST log=a"},
-        {"x /S /LIST", "87 /S and /LIST exclude each other"},
+        {"x /LOG=a", "87 switches without /S, /LIST or /CHECK log=a"},
+        {"x /S /LIST", "87 /S, /LIST and /CHECK exclude each other"},
+        {"x /CHECK /S", "87 /S, /LIST and /CHECK exclude each other"},
+        {"x /LIST /CHECK", "87 /S, /LIST and /CHECK exclude each other"},
+        {"x /CHECK /BACKUP=C:\\", "87 /BACKUP and /REBOOT do nothing with /CHECK"},
+        {"x /CHECK /REBOOT", "87 /BACKUP and /REBOOT do nothing with /CHECK"},
+        {"x /LIST /REINSTALL", "87 /REINSTALL needs /S or /CHECK"},
+        {"x /CHECK /IGNOREPOWER", "87 /IGNOREPOWER needs /S"},
+        {"x /LIST /IGNOREPOWER", "87 /IGNOREPOWER needs /S"},
         {"x /S /s", "87 switch given twice: /s"},
         {"x /S /DRIVE=1 /DRIVE=2", "87 switch given twice: /DRIVE=2"},
         {"x /S /X", "87 unknown switch: /X"},
@@ -138,11 +150,11 @@ std::string Quote(const std::string& arg) {
 // branch that these pieces do not reach).
 TEST(CommandLine, FuzzedCommandLines) {
     static const char* const pieces[] = {
-        "/",      "-",       "S",    "s",      "LIST", "Drive",       "LOG", "backup",
-        "REBOOT", "force",   "?",    "HELP",   "=",    ":",           "\"",  "\\",
-        " ",      "\t",      "0",    "9",      "E",    "255",         "256", "1:0",
-        "C:\\",   "..",      "\xE9", "\xFF",   "\x01", "99999999999", "/S ", "/LIST",
-        "/LOG=",  "/DRIVE=", "\"\"", "\\\\\"", "x"};
+        "/",      "-",       "S",    "s",      "LIST", "Drive",       "LOG",        "backup",
+        "REBOOT", "force",   "?",    "HELP",   "=",    ":",           "\"",         "\\",
+        " ",      "\t",      "0",    "9",      "E",    "255",         "256",        "1:0",
+        "C:\\",   "..",      "\xE9", "\xFF",   "\x01", "99999999999", "/S ",        "/LIST",
+        "/LOG=",  "/DRIVE=", "\"\"", "\\\\\"", "x",    "/CHECK",      "/REINSTALL", "/IGNOREPOWER"};
     const char* env = std::getenv("FUZZ_COMMAND_LINES");
     const long count = env ? std::atol(env) : 20000;
     std::mt19937 random(20240501);
@@ -169,14 +181,15 @@ TEST(CommandLine, FuzzedCommandLines) {
         // A refusal has a reason and no action; help carries nothing else of
         // the line; a plan's values are whole and in range.
         const DriveChoice& d = plan.drive;
-        ASSERT_TRUE(
-            parse.refused ? !parse.reason.empty() && plan.action == PlanAction::Dialog
-            : plan.action == PlanAction::Help
-                ? Describe(parse) == "help"
-                : (!plan.hasBackup || !plan.backupFolder.empty()) && d.position >= 0 &&
-                      d.position <= 9999 &&
-                      (d.letter == 0 || (d.letter >= 'A' && d.letter <= 'Z')) &&
-                      (plan.action != PlanAction::List || (!plan.hasBackup && !plan.reboot)))
+        ASSERT_TRUE(parse.refused ? !parse.reason.empty() && plan.action == PlanAction::Dialog
+                    : plan.action == PlanAction::Help
+                        ? Describe(parse) == "help"
+                        : (!plan.hasBackup || !plan.backupFolder.empty()) && d.position >= 0 &&
+                              d.position <= 9999 &&
+                              (d.letter == 0 || (d.letter >= 'A' && d.letter <= 'Z')) &&
+                              (plan.action == PlanAction::Upgrade ||
+                               (!plan.hasBackup && !plan.reboot && !plan.ignorePower)) &&
+                              (plan.action != PlanAction::List || !plan.reinstall))
             << line;
         ASSERT_TRUE(!plan.hasLog || !plan.logPath.empty()) << line;
     }

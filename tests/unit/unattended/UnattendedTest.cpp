@@ -4,11 +4,13 @@
 #include <map>
 #include <sstream>
 
+#include "payload/DriveModels.h"
 #include "tests/unit/Rig.h"
 #include "unattended/BackupName.h"
 #include "unattended/CommandLine.h"
 #include "unattended/ModelGuard.h"
 #include "unattended/ProgramStart.h"
+#include "unattended/UpToDate.h"
 
 namespace {
 
@@ -57,6 +59,93 @@ TEST(Unattended, ModelGuardVerdicts) {
     }
 }
 
+// Whether a drive carries the firmware: the texts without their padding,
+// and only for a version that can be a revision of the model.
+TEST(Unattended, UpToDateVerdicts) {
+    const struct {
+        int model;
+        std::string version;
+        const char* revision;
+        UpToDateVerdict::State state;
+        const char* reason;
+    } cases[] = {
+        {4, "5.1V", "5.1V", UpToDateVerdict::Current,
+         "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\""},
+        {1, "1.5", "1.5 ", UpToDateVerdict::Current, "\"1.5\" is this firmware \"1.5\""},
+        {1, std::string("1.5\0", 4), "1.5", UpToDateVerdict::Current, "is this firmware \"1.5\""},
+        {4, "5.1V", "5.0V", UpToDateVerdict::Differs,
+         "not up to date: the drive's firmware \"5.0V\", this firmware \"5.1V\""},
+        {1, "1.5", "1.50", UpToDateVerdict::Differs, "\"1.50\", this firmware \"1.5\""},
+        {1, "1.5", " 1.5", UpToDateVerdict::Differs, "\" 1.5\", this"},
+        {7, "HD07", "HD08", UpToDateVerdict::Differs, "not up to date"},
+        {5, "5.1V", "5.1V", UpToDateVerdict::CannotJudge,
+         "up to date cannot be judged: the firmware's version \"5.1V\" is no revision of this "
+         "model (\"5.*VA\")"},
+        {4, "1.58", "1.58", UpToDateVerdict::CannotJudge, "\"1.58\" is no revision"},
+        {4, "5.1", "5.1 ", UpToDateVerdict::CannotJudge, "(\"5.*V\")"},
+        {4, "5.1VX", "5.1V", UpToDateVerdict::CannotJudge, "\"5.1VX\" is no revision"},
+        {2, "5.1V", "5.1V", UpToDateVerdict::CannotJudge, "model digit 2 names no drive model"},
+    };
+    for (const auto& c : cases) {
+        const UpToDateVerdict verdict = JudgeUpToDate(static_cast<uint8_t>(c.model), c.version,
+                                                      Drive("DVD-ROM ", "16X", c.revision));
+        EXPECT_EQ(verdict.state, c.state) << c.model << c.version << "/" << c.revision;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
+        EXPECT_EQ(VersionFitsModel(static_cast<uint8_t>(c.model), c.version),
+                  c.state != UpToDateVerdict::CannotJudge)
+            << c.version;
+    }
+}
+
+// On battery only when the system says so: a system battery and no supply online.
+TEST(Unattended, PowerVerdicts) {
+    const struct {
+        bool known;
+        unsigned ac, flag;
+        bool onBattery;
+        const char* reason;
+    } windows[] = {
+        {false, 0, 1, false, "power status: the system does not report it"},
+        {true, 0, 1, true, "power status: on battery (AC line status 0, battery flag 1)"},
+        {true, 0, 0, true, "on battery"},
+        {true, 0, 8, true, "on battery"},
+        {true, 1, 1, false, "power status: not on battery (AC line status 1, battery flag 1)"},
+        {true, 255, 2, false, "not on battery (AC line status 255"},
+        {true, 0, 128, false,
+         "no battery known to the system (AC line status 0, battery flag 128)"},
+        {true, 0, 255, false, "no battery known"},
+    };
+    for (const auto& c : windows) {
+        const PowerVerdict verdict = JudgeWindowsPower(c.known, c.ac, c.flag);
+        EXPECT_EQ(verdict.onBattery, c.onBattery) << c.ac << " " << c.flag;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
+    }
+    const PowerSupplyReading battery{"BAT0", "Battery", "System", -1, 1},
+        mouse{"hid", "Battery", "Device", -1, 1};
+    const struct {
+        std::vector<PowerSupplyReading> supplies;
+        bool onBattery;
+        const char* reason;
+    } readings[] = {
+        {{}, false, "power status: no system battery"},
+        {{battery, {"AC", "Mains", "", 0, -1}},
+         true,
+         "power status: on battery (BAT0; 1 external supplies, none online)"},
+        {{{"BAT1", "Battery", "", -1, -1}, {"AC", "Mains", "", -1, -1}}, true, "(BAT1; 1 ext"},
+        {{battery}, true, "(BAT0; 0 external supplies"},
+        {{{"AC", "Mains", "", 0, -1}, {"BAT0", "Battery", "", -1, 0}}, false, "no system battery"},
+        {{{"AC", "Mains", "", 0, -1}, mouse}, false, "no system battery"},
+        {{battery, {"AC", "Mains", "", 1, -1}}, false, "power status: on mains (AC online)"},
+        {{battery, {"ups", "UPS", "", 1, -1}, {"u", "USB", "", 0, -1}}, true, "1 external"},
+        {{{"usb", "USB", "", 1, -1}, mouse, battery}, false, "on mains (usb online)"},
+    };
+    for (const auto& c : readings) {
+        const PowerVerdict verdict = JudgeLinuxPower(c.supplies);
+        EXPECT_EQ(verdict.onBattery, c.onBattery) << c.reason;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
+    }
+}
+
 TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
     const struct {
         const char *vendor, *product, *revision;
@@ -89,11 +178,16 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
 
 TEST(Unattended, ExitCodesLogTextAndAddresses) {
     std::string codes;
-    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::AlreadyRunning); ++outcome) {
+    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::OnBattery); ++outcome) {
         codes += FormatText("%d/%d ", WindowsExitCode(static_cast<RunOutcome>(outcome)),
                             LinuxExitCode(static_cast<RunOutcome>(outcome)));
     }
-    EXPECT_EQ(codes, "0/0 0/0 3010/0 1641/0 1603/1 2/3 13/4 87/2 1618/5 ");
+    EXPECT_EQ(codes,
+              "0/0 0/0 3010/0 1641/0 1603/1 2/3 13/4 87/2 1618/5 0/0 1603/5 1602/1 0/0 1/1 "
+              "1237/75 ");
+    EXPECT_STREQ(LinuxOutcomeText(RunOutcome::Upgraded),
+                 "upgraded, the drive loads the new firmware after a power cycle");
+    EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
     DeviceRecord drive = Drive("V", "P", "R");
     drive.AdapterId = 1;
@@ -106,17 +200,26 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
 }
 
 // Everything around a run: drives behind letters E, F, ... (model '4'
-// passes the guard, any other character does not), each flash filled with
-// its own letter; the log, the clock, the backup folder, the restart, and
-// what the start of the Windows program asks of the system.
-struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, RestartPlatform {
+// passes the guard, 'u' too and carries the firmware already, any other
+// character does not), each flash filled with its own letter; the log, the
+// clock, the backup folder, the restart, the power status, a console's view
+// (its lines in the log, "observer: ..."), and what the start of the Windows
+// program asks of the system.
+struct World : ProgramStartPlatform,
+               DriveBackend,
+               LogClock,
+               BackupFolder,
+               RestartPlatform,
+               PowerProbe,
+               RunObserver {
     struct Sink : LogSink {
         std::vector<std::string>& lines;
         explicit Sink(std::vector<std::string>& l) : lines(l) {}
         void WriteLine(const std::string& line) override { lines.push_back(line); }
     };
     static SimDriveIdentity Model(char model, int n) {
-        SimDriveIdentity identity{5, model == '4' ? "DVD-ROM" : "SIMDRIVE", "16X", "5.0V"};
+        SimDriveIdentity identity{5, model == '4' || model == 'u' ? "DVD-ROM" : "SIMDRIVE", "16X",
+                                  model == 'u' ? "5.1V" : "5.0V"};
         identity.flashFill = static_cast<uint8_t>('E' + n);
         return identity;
     }
@@ -128,7 +231,8 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
     Rig rig;
     std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
     std::vector<std::string> lines;  // the run's log
-    bool backendFails = false, backendDead = false, folderExists = true, writeFails = false;
+    bool backendFails = false, backendDead = false, folderExists = true, writeFails = false,
+         battery = false;
     std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
     std::string current;
     unsigned long privilegeError = 0;
@@ -196,8 +300,21 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
     }
     int RunDialog() override { return events += "dialog;", 0; }
     RunSeams Seams(const UnattendedPlan&, LogSink& log) override {
-        return {*this, log,     *this,           this,   this,         2,
-                5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
+        RunSeams seams{*this, log,     *this,           this,   this,         2,
+                       5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
+        seams.observer = this;
+        seams.power = this;
+        return seams;
+    }
+    PowerVerdict Read() override { return JudgeWindowsPower(true, battery ? 0 : 1, 1); }
+    void DrivesFound(const std::vector<FoundDrive>& drives) override {
+        std::string line = "observer: to write [";
+        for (const FoundDrive& d : drives) line += d.willWrite ? FormatText("%d", d.position) : "";
+        lines.push_back(line + "]");
+    }
+    void Notice(const std::string& text) override { lines.push_back("observer: " + text); }
+    void BackupWritten(const FoundDrive& d, const std::string& path) override {
+        lines.push_back(FormatText("observer: drive %d backed up to ", d.position) + path);
     }
 
     // The run's exit code.
@@ -229,6 +346,8 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
         restartResult = what == "no restart" ? 0 : 1;
         if (what == "unfilled") std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
+        if (what == "version 1.58") block = PayloadBlock('4', "1.58");
+        battery = what == "battery";
         backendFails = what == "no back-end";
         backendDead = what == "dead back-end";
     }
@@ -249,9 +368,42 @@ TEST(Unattended, Runs) {
          "Platform: Windows NT family, SCSI pass-through|Drives found: 1|"
          "Drive 0 at E:, vendor \"DVD-ROM \", product \"16X             \", revision \"5.0V\", "
          "version 1.0, flash 0x20000 bytes|Drive 0: model guard passes: \"DVD-ROM 16X        "
-         "     \" with firmware version \"5.0V\" matches \"5.*V\"|Drive 0: status: Upgrade "
+         "     \" with firmware version \"5.0V\" matches \"5.*V\"|Drive 0: not up to date: the "
+         "drive's firmware \"5.0V\", this firmware \"5.1V\"|observer: to write [0]|power status: "
+         "not on battery (AC line status 1, battery flag 1)|Drive 0: status: Upgrade "
          "Firmware...|Drive 0: status: Upgrade Firmware Successful!!|Drive 0: upgraded|"
          "Result: upgraded, restart needed, exit code 3010"},
+        // A repeated run: the drive carries the firmware; nothing backed up,
+        // written or restarted.
+        {"u", "x /S /BACKUP=C:\\b /REBOOT", "", 0, "0",
+         "observer: Drive 0: up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"; "
+         "not written|observer: to write []|!backup|!status:|!Restart:|!power status|"
+         "Result: up to date, nothing written, exit code 0"},
+        {"u", "x /S /REINSTALL /BACKUP=C:\\b", "battery", 1237, "0",
+         "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"; written again|"
+         "observer: power status: on battery (AC line status 0, battery flag 1): nothing written, "
+         "try again on mains power|!backup|!: status:|Result: on battery, nothing written"},
+        {"u", "x /S /REINSTALL /IGNOREPOWER /BACKUP=C:\\b", "battery", 3010, "1",
+         "observer: to write [0]|power status: not asked|observer: drive 0 backed up to "
+         "C:\\backup\\DVD-ROM_16X_5.1V.bin|Drive 0: upgraded"},
+        {"u4", "x /S", "battery", 1237, "00", "Drive 1: not up to date|observer: to write [1]|"},
+        {"u4", "x /S", "", 3010, "01",
+         "Drive 0: up to date: the drive's firmware|observer: to write [1]|!Drive 0: status|"
+         "Drive 1: upgraded|Result: upgraded, restart needed"},
+        {"4", "x /S", "version 1.58", 3010, "1",
+         "observer: Drive 0: up to date cannot be judged: the firmware's version \"1.58\" is no "
+         "revision of this model (\"5.*V\"); written as before|Drive 0: upgraded"},
+        // The check: what /S would do, nothing written, whatever the power.
+        {"4u", "x /CHECK", "battery", 1, "00",
+         "Drive 0: not up to date|Drive 1: up to date: the drive's firmware \"5.1V\" is this "
+         "firmware \"5.1V\"; would not be written|observer: to write [0]|!power status|!status:|"
+         "Result: a drive would be written, exit code 1"},
+        {"u", "x /CHECK", "", 0, "0", "Drive 0: up to date|Result: up to date, nothing written"},
+        {"u", "x /CHECK /REINSTALL", "", 1, "0", "5.1V\"; would be written again"},
+        {"4", "x /CHECK", "version 1.58", 1, "0",
+         "cannot be judged: the firmware's version \"1.58\""},
+        {"x", "x /CHECK", "", 2, "0", "Drive 0: model guard refuses|!up to date|No drive that"},
+        {"4", "x /CHECK", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
         // The first name is taken: the backup goes to a new file, before the upgrade.
         {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
          "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
@@ -289,8 +441,15 @@ TEST(Unattended, Runs) {
          "Payload: checksum does not match (0094 / 00D4)|!Platform:"},
         // Listing needs no payload.
         {"4x", "x /LIST", "unfilled", 0, "00",
-         "Payload: unfilled|Drive 0: model guard passes|Drive 1 at F:, vendor \"SIMDRIVE\"|"
-         "Drive 1: model guard refuses|!status:|Result: listed, exit code 0"},
+         "Payload: unfilled|Drive 0: model guard passes: \"DVD-ROM 16X             \" with "
+         "firmware "
+         "version \"5.0V\" matches \"5.*V\"; up to date cannot be judged|Drive 1 at F:, vendor "
+         "\"SIMDRIVE\"|Drive 1: model guard refuses|!status:|Result: listed, exit code 0"},
+        {"u4", "x /LIST", "", 0, "00",
+         "Drive 0: model guard passes: \"DVD-ROM 16X             \" with firmware version \"5.1V\" "
+         "matches \"5.*V\"; up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"|"
+         "Drive 1: model guard passes: \"DVD-ROM 16X             \" with firmware version \"5.0V\" "
+         "matches \"5.*V\"; not up to date|observer: to write []|Result: listed"},
         {"44", "x /S", "", 3010, "11", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
@@ -335,8 +494,8 @@ TEST(Unattended, Runs) {
         echoed += std::to_string(world.rig.feedback.attempts.size());
         int attempts = 0;
         for (const std::string& line : world.lines) {
-            const size_t at = line.find("status: ");
-            if (at != std::string::npos) status += line.substr(at + 8) + ";";
+            const size_t at = line.find(": status: ");
+            if (at != std::string::npos) status += line.substr(at + 10) + ";";
             attempts += line.find(": attempt at flash offset") != std::string::npos;
         }
         EXPECT_EQ(echoed, status + std::to_string(attempts));

@@ -1,0 +1,140 @@
+// The console program's own decisions: its options and refusals, and the
+// fields of the --json document.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "../Rig.h"
+#include "console/ConsoleJson.h"
+#include "console/ConsoleOptions.h"
+#include "unattended/ModelGuard.h"
+
+namespace {
+
+std::string Parse(std::vector<std::string> words) {
+    words.insert(words.begin(), "flash-upgrade");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    const ConsoleOptions o = ParseConsoleOptions(static_cast<int>(argv.size()), argv.data());
+    if (o.refused) return "2 " + o.error;
+    const UnattendedPlan& p = o.plan;
+    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",
+                                                "help",   "save",    "check"}[int(p.action)];
+    if (p.drive.kind == DriveChoice::Position) text += FormatText(" #%d", p.drive.position);
+    if (p.hasBackup) text += " backup=" + p.backupFolder;
+    for (auto [on, word] : {std::pair{p.force, " force"},
+                            {o.yes, " yes"},
+                            {p.reinstall, " reinstall"},
+                            {p.ignorePower, " ignore-power"},
+                            {o.json, " json"}})
+        if (on) text += word;
+    return text;
+}
+
+TEST(Console, OptionsAndRefusals) {
+    const struct {
+        std::vector<std::string> args;
+        const char* expected;
+    } cases[] = {
+        {{"--check"}, "check"},
+        {{"--check", "--reinstall", "--json", "--drive", "1", "--force"},
+         "check #1 force reinstall json"},
+        {{"--upgrade", "--yes", "--ignore-power", "--reinstall", "--json", "--backup", "b"},
+         "upgrade backup=b yes reinstall ignore-power json"},
+        {{"--list", "--json"}, "list json"},
+        {{"--check", "--help"}, "help"},
+        {{"--list", "--reinstall"}, "2 --reinstall goes with --upgrade or --check"},
+        {{"--check", "--ignore-power"}, "2 --ignore-power goes with --upgrade"},
+        {{"--list", "--ignore-power"}, "2 --ignore-power goes with --upgrade"},
+        {{"--save", "f", "--drive", "0", "--json"},
+         "2 --json goes with --list, --check or --upgrade"},
+        {{"--check", "--yes"}, "2 --yes goes with --upgrade"},
+        {{"--check", "--backup", "d"}, "2 --backup goes with --upgrade"},
+        {{"--check", "--upgrade"}, "2 choose one of --list, --check, --upgrade and --save"},
+        {{"--list", "--json", "--json"}, "2 --json given twice"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Parse(c.args), c.expected) << c.args[0] << " " << c.args.size();
+}
+
+DeviceRecord Record(const char* vendor, const char* product, const char* revision) {
+    DeviceRecord r = ZeroDeviceRecord();
+    std::memcpy(r.Vendor, vendor, std::min<size_t>(8, std::strlen(vendor)));
+    std::memcpy(r.Product, product, 16);
+    std::memcpy(r.Revision, revision, 4);
+    std::memcpy(r.VendorProduct, r.Vendor, 8);
+    std::memcpy(r.VendorProduct + 8, r.Product, 16);
+    r.FlashSize = 0x20000;
+    r.VersionMajor = 1;
+    r.VersionMinor = 58;
+    return r;
+}
+
+// A run as the observer sees it, then the document parsed back (the parser
+// refuses invalid UTF-8, so a document it reads is valid).
+TEST(Console, JsonFieldsWhateverTheDrivesReport) {
+    const std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
+    const FirmwarePayload payload(block.data());
+    UnattendedPlan plan;
+    plan.action = PlanAction::Upgrade;
+    Feedback echo;
+    RunObserver quiet;
+    JsonReport report(payload, plan, echo, quiet);
+    const DeviceRecord model = Record("DVD-ROM ", "16X             ", "5.0V");
+    const DeviceRecord odd =
+        Record("\xFF\x01\x7F", "A\tB\0\0\0\0\0\0\0\0\0\0\0\0\0", "\x80\x0A\xC3 ");
+    auto drive = [&](int position, const DeviceRecord& r, bool chosen, bool write) {
+        return FoundDrive{position, FormatText("/dev/sr%d", position), r,    JudgeDrive(4, r),
+                          chosen,   JudgeUpToDate(4, "5.1V", r),       write};
+    };
+    const std::vector<FoundDrive> drives = {
+        drive(0, model, false, false),
+        drive(1, Record("DVD-ROM ", "16X             ", "5.1V"), true, false),
+        drive(2, model, true, true),
+        drive(3, model, true, true),
+        drive(4, odd, true, false),
+        drive(5, model, true, true)};
+    report.DrivesFound(drives);
+    report.StepStarted(drives[2], RunStep::Backup);
+    report.StepEnded(drives[2], RunStep::Backup, true);
+    report.BackupWritten(drives[2], "b/DVD-ROM_16X_5.0V.bin");
+    report.StepStarted(drives[2], RunStep::Upgrade);
+    report.SetStatusText("Upgrade Firmware Successful!!");
+    report.StepEnded(drives[2], RunStep::Upgrade, true);
+    report.StepStarted(drives[3], RunStep::Backup);
+    report.Notice("Drive 3: backup: cannot create b/x.bin");
+    report.StepEnded(drives[3], RunStep::Backup, false);
+    report.Notice("a path \xFF that is no UTF-8");
+
+    const auto doc = nlohmann::json::parse(report.Document(RunOutcome::Failed, 1));
+    const char* done[] = {"none",          "skipped: up to date",    "upgraded",
+                          "backup failed", "skipped: another model", "not written"};
+    const char* result[] = {"not chosen",
+                            "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"",
+                            "Upgrade Firmware Successful!!",
+                            "backup: cannot create b/x.bin",
+                            nullptr,
+                            "failed"};
+    ASSERT_EQ(doc["drives"].size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        const auto& d = doc["drives"][i];
+        EXPECT_EQ(d["position"], i);
+        EXPECT_EQ(d["done"], done[i]) << i;
+        if (result[i]) {
+            EXPECT_EQ(d["result"], result[i]) << i;
+        }
+        EXPECT_EQ(d["backup"].is_null(), i != 2) << i;
+    }
+    const auto& weird = doc["drives"][4];
+    EXPECT_EQ(weird["vendor"], "\u00FF\u0001\u007F");
+    EXPECT_EQ(weird["product"], "A\tB");
+    EXPECT_EQ(weird["revision"], "\u0080\n\u00C3");
+    EXPECT_EQ(doc["drives"][2]["backup"], "b/DVD-ROM_16X_5.0V.bin");
+    EXPECT_EQ(doc["notices"][1], "a path \uFFFD that is no UTF-8");
+    EXPECT_EQ(doc["outcome"], "failed");
+    EXPECT_EQ(doc["firmware"]["checksum"], FormatText("%04X", payload.StoredChecksum()));
+    EXPECT_EQ(echo.Status(), "Upgrade Firmware Successful!!");  // the human view saw it too
+}
+
+}  // namespace

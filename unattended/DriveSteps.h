@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "unattended/RunFeedback.h"
+#include "unattended/UnattendedRun.h"
+
+// The steps of a run on one drive: whether the plan chose it, whether it is
+// written, its backup and its upgrade.
+
+// Whether the plan's drive choice names this drive.
+bool IsChosen(const DriveChoice& choice, int position, const DeviceRecord& drive,
+              DriveBackend& backend);
+
+// Whether a drive that passed the guard (or was forced) is written, with
+// the plan's action: a drive that carries this firmware already is not,
+// unless the plan reinstalls. Says so when the drive is left alone, written
+// again, or cannot be judged; logs the verdict otherwise.
+bool DecideWrite(const FoundDrive& drive, const UnattendedPlan& plan, LoggingFeedback& feedback);
+
+// What became of the steps on one drive: whether it was written, and
+// whether a failure was one of a drive in use.
+struct DriveResult {
+    bool upgraded;
+    bool inUse;
+};
+
+// The backup when the plan asks for it, then the upgrade, each between the
+// observer's start and end; after a failure, the back-end's explanation.
+DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan,
+                             DeviceAccess& device, const FirmwarePayload& payload, RunSeams& seams,
+                             LoggingFeedback& feedback);
+
+// Why a drive's operation failed, when the back-end can tell: said to the
+// user with what to do. True when the drive was in use.
+bool ExplainFailure(DriveBackend& backend, LoggingFeedback& feedback);
+
+// Runs one step on a drive between the observer's start and end calls.
+template <typename Step>
+bool RunStepOn(RunObserver* observer, const FoundDrive& drive, RunStep step, Step run) {
+    if (observer) observer->StepStarted(drive, step);
+    const bool done = run();
+    if (observer) observer->StepEnded(drive, step, done);
+    return done;
+}
