@@ -140,13 +140,58 @@ class Win32ProgramStart : public ProgramStartPlatform {
         const DWORD length = GetTempPathA(sizeof folder, folder);
         return length == 0 || length >= sizeof folder ? std::string() : std::string(folder, length);
     }
-    std::unique_ptr<LogSink> OpenLog(const std::string& path) override {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return nullptr;
-        std::unique_ptr<LogSink> log(new (std::nothrow) Win32LogFile(file));
-        if (log == nullptr) CloseHandle(file);
-        return log;
+    bool FilesMayBeLinks() override {
+        return BackendFor(OsVersionInfo.dwPlatformId) == BackendKind::PassThrough;
+    }
+    // On the NT family a new file is created with CREATE_NEW, which creates
+    // nothing where any link stands, a dangling one too; an existing one is
+    // opened with OPEN_EXISTING. FILE_FLAG_OPEN_REPARSE_POINT opens a
+    // reparse point itself instead of what it leads to; it is then closed
+    // unwritten, and so is a file with more than one hard link. Windows
+    // 95/98 open as they always did (OPEN_ALWAYS).
+    LogOpening OpenLog(const std::string& path, bool existing) override {
+        LogOpening opening;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        if (!FilesMayBeLinks()) {
+            file = Open(path, existing ? OPEN_ALWAYS : CREATE_NEW, 0);
+        } else {
+            file = Open(path, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT);
+            const DWORD error = GetLastError();
+            if (file == INVALID_HANDLE_VALUE && existing &&
+                (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+                file = Open(path, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+            }
+            BY_HANDLE_FILE_INFORMATION info;
+            if (file != INVALID_HANDLE_VALUE) {
+                if (!GetFileInformationByHandle(file, &info)) {
+                    opening.count = GetLastError();
+                } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    opening.outcome = LogOpening::Outcome::ReparsePoint;
+                } else if (info.nNumberOfLinks > 1) {
+                    opening.outcome = LogOpening::Outcome::HardLinks;
+                    opening.count = info.nNumberOfLinks;
+                } else {
+                    opening.outcome = LogOpening::Outcome::Opened;
+                }
+                if (opening.outcome != LogOpening::Outcome::Opened) {
+                    CloseHandle(file);
+                    return opening;
+                }
+            }
+        }
+        if (file == INVALID_HANDLE_VALUE) {
+            opening.outcome = LogOpening::Outcome::Failed;
+            opening.count = GetLastError();
+            return opening;
+        }
+        opening.sink.reset(new (std::nothrow) Win32LogFile(file));
+        if (opening.sink == nullptr) {
+            CloseHandle(file);
+            opening.outcome = LogOpening::Outcome::Failed;
+            return opening;
+        }
+        opening.outcome = LogOpening::Outcome::Opened;
+        return opening;
     }
     // A mutex that exists already opens with ERROR_ALREADY_EXISTS. A name
     // the system refuses (a backslash on NT 4.0: ERROR_PATH_NOT_FOUND; a
@@ -179,6 +224,11 @@ class Win32ProgramStart : public ProgramStartPlatform {
     }
 
   private:
+    static HANDLE Open(const std::string& path, DWORD disposition, DWORD flags) {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    }
+
     FlashUpgradeApp& app_;
     Win32DriveBackend backend_;
     Win32Clock clock_;

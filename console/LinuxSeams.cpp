@@ -24,16 +24,50 @@ bool WriteAll(int fd, const uint8_t* data, size_t length) {
     return true;
 }
 
-int OpenLock(const std::string& path) {
-    // An existing file is opened without O_CREAT: in a sticky folder such as
-    // /run/lock the kernel may refuse O_CREAT on another user's file
-    // (fs.protected_regular). flock needs no write access.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    return ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+// The stat of a file a run writes on its own, judged: empty when the run may
+// use it, else why not. A second hard link is another name of the same file,
+// anywhere in the file system: writing through it would change that file.
+std::string OwnFileRefusal(const struct stat& info) {
+    if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+    if (info.st_nlink != 1) {
+        return FormatText("it has %lu hard links (another name leads to the same file)",
+                          static_cast<unsigned long>(info.st_nlink));
+    }
+    return "";
+}
+
+std::string OpenRefusal(int error) {
+    // ENXIO: a FIFO without a reader, a socket, a device node without its
+    // device.
+    if (error == ENXIO) return "it is not a regular file";
+    return error == ELOOP ? "it is a symbolic link" : std::strerror(error);
 }
 
 }  // namespace
+
+int OpenOwnFile(int folder, const std::string& name, int access, mode_t mode,
+                std::string& refusal) {
+    // A new file only with O_EXCL, which fails on any link, dangling ones
+    // too; an existing file is opened without O_CREAT (in a sticky folder
+    // the kernel may refuse O_CREAT on another user's file) and without
+    // following a link. O_NONBLOCK keeps a planted FIFO from holding the
+    // run; it changes nothing for a regular file.
+    const int common = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::openat(folder, name.c_str(), access | O_CREAT | O_EXCL | common, mode);
+    if (fd < 0 && errno == EEXIST) fd = ::openat(folder, name.c_str(), access | common);
+    if (fd < 0) {
+        refusal = OpenRefusal(errno);
+        return -1;
+    }
+    struct stat info;
+    refusal = ::fstat(fd, &info) != 0 ? std::strerror(errno) : OwnFileRefusal(info);
+    if (!refusal.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
 std::string SgIoBackend::Description() {
     return "Linux, SG_IO on the SCSI device nodes";
@@ -101,7 +135,13 @@ FileLogSink::~FileLogSink() {
 }
 
 bool FileLogSink::Open(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "ae");
+    const int fd = OpenOwnFile(AT_FDCWD, path, O_WRONLY | O_APPEND, 0644, refusal_);
+    if (fd < 0) return false;
+    file_ = ::fdopen(fd, "a");
+    if (file_ == nullptr) {
+        refusal_ = std::strerror(errno);
+        ::close(fd);
+    }
     return file_ != nullptr;
 }
 
@@ -134,7 +174,8 @@ std::string DirectoryBackupFolder::PathOf(const std::string& name) {
 BackupFolder::Created DirectoryBackupFolder::CreateNew(const std::string& name) {
     Close();
     path_ = PathOf(name);
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // O_EXCL creates the file itself, never one a planted link leads to.
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ >= 0) return Created::Yes;
     return errno == EEXIST ? Created::NameTaken : Created::Failed;
 }
@@ -166,6 +207,17 @@ bool ReplacingSaveFile::Exists(const std::string& path) {
 bool ReplacingSaveFile::Open(const std::string& path) {
     Close();
     path_ = path;
+    // The rename replaces the name, never writes through it: a link there
+    // (symbolic or hard) is replaced and what it leads to stays as it was.
+    // A folder, device node, FIFO or socket at the name is refused, as the
+    // rename would put the flash in its place (or fail only at the end).
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // mkostemp creates with O_EXCL: a name another user planted (a link
+    // included) is never opened, another name is drawn.
     std::string pattern = path + ".XXXXXX";
     fd_ = ::mkostemp(&pattern[0], O_CLOEXEC);
     if (fd_ < 0) return false;
@@ -180,7 +232,7 @@ bool ReplacingSaveFile::Open(const std::string& path) {
 
 bool ReplacingSaveFile::Length(uint64_t& length) {
     struct stat info;
-    length = ::stat(path_.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    length = ::lstat(path_.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
     return true;
 }
 
@@ -209,17 +261,46 @@ OneCopyLock::~OneCopyLock() {
 }
 
 OneCopyLock::Result OneCopyLock::Take() {
-    path_ = "/run/lock/flash-upgrade.lock";
-    fd_ = OpenLock(path_);
-    if (fd_ < 0 && errno == ENOENT) {
-        // No /run/lock (a chroot, a small container): every copy falls back
-        // to the same file in /tmp, so they still keep out one another.
-        path_ = "/tmp/flash-upgrade.lock";
-        fd_ = OpenLock(path_);
+    // Without root the run cannot create a file in /run, and may not open
+    // root's lock; what it can send the kernel lets it send with any other
+    // tool, and the flash operations take the drive's exclusive open.
+    if (::geteuid() != 0) return Result::NotRoot;
+    // The folder is checked through its descriptor and the file opened
+    // relative to it: the folder checked is the one the file is in.
+    const int folder = ::open("/run", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info;
+    if (folder < 0 || ::fstat(folder, &info) != 0) {
+        notice_ = std::string("/run cannot be opened: ") + std::strerror(errno);
+    } else if (info.st_uid != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        notice_ = FormatText("/run is not a folder only root may write to (owner %lu, mode %04o)",
+                             static_cast<unsigned long>(info.st_uid),
+                             static_cast<unsigned>(info.st_mode & 07777));
+    } else {
+        std::string refusal;
+        fd_ = OpenOwnFile(folder, "flash-upgrade.lock", O_RDONLY, 0600, refusal);
+        if (fd_ >= 0 && ::fstat(fd_, &info) == 0) {
+            if (info.st_uid != 0) {
+                refusal = FormatText("it belongs to user %lu, not to root",
+                                     static_cast<unsigned long>(info.st_uid));
+            } else if ((info.st_mode & 077) != 0) {
+                refusal = FormatText("other users may open it (mode %04o)",
+                                     static_cast<unsigned>(info.st_mode & 07777));
+            }
+        }
+        if (!refusal.empty()) notice_ = path_ + " is ignored: " + refusal + "; remove it";
     }
-    if (fd_ < 0) return Result::Failed;
+    if (folder >= 0) ::close(folder);
+    if (!notice_.empty()) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        notice_ = "running without the one-copy lock: " + notice_;
+        return Result::Unusable;
+    }
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return Result::Held;
-    return errno == EWOULDBLOCK ? Result::HeldElsewhere : Result::Failed;
+    if (errno == EWOULDBLOCK) return Result::HeldElsewhere;
+    notice_ =
+        "running without the one-copy lock: cannot lock " + path_ + ": " + std::strerror(errno);
+    return Result::Unusable;
 }
 
 void PauseMilliseconds(unsigned milliseconds) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <string>
 
@@ -24,16 +26,28 @@ class SgIoBackend : public DriveBackend {
     SgIoDeviceAccess* device_ = nullptr;  // owned by the run
 };
 
+// Opens name in folder (a descriptor, or AT_FDCWD) for writing with access
+// (O_RDONLY, O_WRONLY | O_APPEND, ...), the way every file a run writes on its
+// own is opened: created anew with O_EXCL, or, when it exists, opened without
+// O_CREAT; a link at that name is never followed, and a file that is not a
+// regular one or that has a second hard link is refused. Returns the
+// descriptor (O_CLOEXEC), or -1 with refusal saying why ("it is a symbolic
+// link", "it has 2 hard links (...)", or the system's words).
+int OpenOwnFile(int folder, const std::string& name, int access, mode_t mode, std::string& refusal);
+
 // Appends lines to the --log file, LF-terminated; without one, drops them.
 class FileLogSink : public LogSink {
   public:
     ~FileLogSink() override;
-    // Opens path for appending; false (with errno set) when it cannot.
+    // Opens path for appending as OpenOwnFile does; false when it cannot,
+    // with Refusal() saying why.
     bool Open(const std::string& path);
+    const std::string& Refusal() const { return refusal_; }
     void WriteLine(const std::string& line) override;
 
   private:
     std::FILE* file_ = nullptr;
+    std::string refusal_;
 };
 
 class LocalClock : public LogClock {
@@ -78,19 +92,30 @@ class ReplacingSaveFile : public SaveTarget {
     int fd_ = -1;
 };
 
-// One copy of the program at a time: an flock on a lock file, held until
-// the process ends.
+// One copy of the program at a time: an flock on /run/flash-upgrade.lock,
+// held until the process ends. Only root takes it, and only a lock nobody
+// else can open counts: the file is root's, mode 0600, one hard link, in a
+// /run that root owns and nobody else may write to. Anything else found
+// there (a link, another user's file, a world-writable /run) is ignored
+// and the run goes on without the lock (Notice() says what and why): a lock
+// another user could open could be held by that user to block every run.
 class OneCopyLock {
   public:
     ~OneCopyLock();
-    enum class Result { Held, HeldElsewhere, Failed };
-    // Tries /run/lock/flash-upgrade.lock, or /tmp/flash-upgrade.lock when
-    // /run/lock does not exist; never waits.
+    enum class Result {
+        Held,           // this copy holds it
+        HeldElsewhere,  // another copy of root's holds it
+        NotRoot,        // a run without root takes no lock
+        Unusable,       // the run goes on without it: Notice() says why
+    };
+    // Never waits.
     Result Take();
     const std::string& Path() const { return path_; }
+    const std::string& Notice() const { return notice_; }
 
   private:
-    std::string path_;
+    std::string path_ = "/run/flash-upgrade.lock";
+    std::string notice_;
     int fd_ = -1;
 };
 

@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
 
     FileLogSink log;
     if (plan.hasLog && !log.Open(plan.logPath)) {
-        return Refuse("cannot open the log " + plan.logPath + ": " + std::strerror(errno));
+        return Refuse("cannot open the log " + plan.logPath + ": " + log.Refusal());
     }
     LocalClock clock;
     SgIoBackend backend;
@@ -71,15 +71,16 @@ int main(int argc, char* argv[]) {
     }
     OneCopyLock lock;
     const OneCopyLock::Result locked = lock.Take();
-    if (locked != OneCopyLock::Result::Held) {
-        const bool elsewhere = locked == OneCopyLock::Result::HeldElsewhere;
+    if (locked == OneCopyLock::Result::HeldElsewhere) {
         const std::string why =
-            elsewhere ? "another copy of flash-upgrade is running (it holds " + lock.Path() + ")"
-                      : "cannot lock " + lock.Path() + ": " + std::strerror(errno);
+            "another copy of flash-upgrade is running (it holds " + lock.Path() + ")";
         std::fprintf(stderr, "flash-upgrade: %s\n", why.c_str());
-        return LinuxExitCode(
-            EndBeforeRun(plan.switchText, why,
-                         elsewhere ? RunOutcome::AlreadyRunning : RunOutcome::Failed, seams));
+        return LinuxExitCode(EndBeforeRun(plan.switchText, why, RunOutcome::AlreadyRunning, seams));
+    }
+    if (locked == OneCopyLock::Result::Unusable) {
+        // Whatever stands in the lock's way is said, and stops nothing.
+        std::fprintf(stderr, "flash-upgrade: %s\n", lock.Notice().c_str());
+        RunLog(log, clock).Line(lock.Notice());
     }
     return LinuxExitCode(RunUnattended(plan, payload, seams));
 }

@@ -1,5 +1,7 @@
 #include "payload/DriveModels.h"
 
+#include <cstring>
+
 namespace {
 
 // The start-up text is put together from the same fields, so the two can
@@ -39,4 +41,21 @@ const DriveModel* DriveModelFor(uint8_t modelId) {
         if (model.modelId == modelId) return &model;
     }
     return nullptr;
+}
+
+bool RevisionMatches(const DriveModel& model, const std::string& revision) {
+    const char* pattern = model.versionPattern;
+    if (std::strlen(pattern) != revision.size()) return false;
+    for (size_t i = 0; i < revision.size(); ++i) {
+        if (pattern[i] != '*' && pattern[i] != revision[i]) return false;
+    }
+    return true;
+}
+
+bool VersionFitsModel(uint8_t modelId, const std::string& version) {
+    const DriveModel* model = DriveModelFor(modelId);
+    if (model == nullptr || version.size() > RevisionFieldLength) return false;
+    std::string padded = version;
+    padded.resize(RevisionFieldLength, ' ');
+    return RevisionMatches(*model, padded);
 }

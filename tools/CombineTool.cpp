@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "payload/DriveModels.h"
 #include "tools/PayloadCombiner.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +25,11 @@ const char UsageText[] =
     "\n"
     "--inspect tells whether PROGRAM's payload block is still unfilled, or shows\n"
     "its version, checksum text, whether that checksum matches the image, and\n"
-    "its model digit.\n";
+    "its model digit, and whether the version can be a revision of that model.\n"
+    "\n"
+    "The unattended runs leave a drive alone whose revision is the version text\n"
+    "already. That needs a VERSION that a drive of the MODEL could report (it\n"
+    "matches the model's revision pattern); the tool warns when it cannot.\n";
 
 // A refusal, reported as "combine-firmware: <why>".
 int Refuse(std::ostream& err, const std::string& why) {
@@ -47,6 +52,21 @@ std::string Hex(size_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%zX", value);
     return text;
+}
+
+// Whether the runs can ever find a drive up to date with this version, in
+// words; fits tells which.
+std::string RevisionFitText(const std::string& version, char modelDigit, bool& fits) {
+    const uint8_t modelId = static_cast<uint8_t>(modelDigit - '0');
+    const DriveModel* model = DriveModelFor(modelId);
+    fits = VersionFitsModel(modelId, version);
+    if (model == nullptr) {
+        return std::string("model digit ") + modelDigit +
+               " names no drive model: up to date can never be judged";
+    }
+    return "version \"" + version + "\" " + (fits ? "is a" : "is no") + " revision of model " +
+           modelDigit + " (\"" + model->versionPattern + "\"): up to date can " +
+           (fits ? "be judged" : "never be judged");
 }
 
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -129,6 +149,9 @@ int Combine(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << "payload block at " << Hex(blocks[0]) << ": version " << info.version << ", checksum "
         << info.checksumText << ", model " << info.modelDigit << "\n"
         << "wrote " << outputPath << "\n";
+    bool fits = false;
+    const std::string fit = RevisionFitText(info.version, info.modelDigit, fits);
+    if (!fits) err << ToolName << ": warning: " << fit << "\n";
     return 0;
 }
 
@@ -168,6 +191,8 @@ int Inspect(const std::string& programPath, std::ostream& out, std::ostream& err
         << "image checksum: " << sum << (info.checksumMatches ? " (matches)" : " (does not match)")
         << "\n"
         << "model digit: " << info.modelDigit << "\n";
+    bool fits = false;
+    out << "revision: " << RevisionFitText(info.version, info.modelDigit, fits) << "\n";
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "unattended/ProgramStart.h"
 
+#include "flash/FormatText.h"
 #include "unattended/CommandLine.h"
 #include "unattended/RestartSequence.h"
 #include "unattended/RunOutcome.h"
@@ -12,7 +13,40 @@ class NoLog : public LogSink {
     void WriteLine(const std::string&) override {}
 };
 
+// The default log in folder; note says why it is not the first candidate.
+std::unique_ptr<LogSink> OpenDefaultLog(ProgramStartPlatform& platform, const std::string& folder,
+                                        std::string& note) {
+    const std::string first = PathInFolder(folder, DefaultLogName);
+    LogOpening opening = platform.OpenLog(first, true);
+    if (opening.sink != nullptr || !platform.FilesMayBeLinks()) return std::move(opening.sink);
+    for (int attempt = 2; attempt <= MaxLogCandidates; ++attempt) {
+        const std::string path = PathInFolder(folder, DefaultLogFileName(attempt));
+        LogOpening next = platform.OpenLog(path, false);
+        if (next.sink == nullptr) continue;
+        note = "Log " + first + " not written: " + LogRefusalText(opening) + "; this run logs to " +
+               path;
+        return std::move(next.sink);
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+std::string DefaultLogFileName(int attempt) {
+    return attempt <= 1 ? DefaultLogName : FormatText("FlashUpgrade-%d.log", attempt);
+}
+
+std::string LogRefusalText(const LogOpening& opening) {
+    switch (opening.outcome) {
+        case LogOpening::Outcome::ReparsePoint:
+            return "it is a reparse point (a link to another file)";
+        case LogOpening::Outcome::HardLinks:
+            return FormatText("it has %lu hard links (another name leads to the same file)",
+                              opening.count);
+        default:
+            return FormatText("it cannot be opened (error %lu)", opening.count);
+    }
+}
 
 bool TakeSingleCopy(ProgramStartPlatform& platform) {
     for (const char* name : SingleCopyNames) {
@@ -49,15 +83,22 @@ int StartProgram(const std::string& commandLine, const FirmwarePayload& payload,
     std::string refusal = parse.refused ? "Command line refused: " + parse.reason : "";
     std::unique_ptr<LogSink> log;
     if (plan.hasLog) {
-        log = platform.OpenLog(plan.logPath);
+        LogOpening opening = platform.OpenLog(plan.logPath, true);
+        log = std::move(opening.sink);
         // The reason then goes into the default log, where one opens.
-        if (log == nullptr && refusal.empty()) refusal = "Cannot open the log " + plan.logPath;
+        if (log == nullptr && refusal.empty()) {
+            refusal = "Cannot open the log " + plan.logPath;
+            if (opening.outcome != LogOpening::Outcome::Failed)
+                refusal += ": " + LogRefusalText(opening);
+        }
     }
     const std::string temp = platform.TempFolder();
-    if (log == nullptr && !temp.empty()) log = platform.OpenLog(PathInFolder(temp, DefaultLogName));
+    std::string note;
+    if (log == nullptr && !temp.empty()) log = OpenDefaultLog(platform, temp, note);
     if (log == nullptr) log.reset(new NoLog);
 
     RunSeams seams = platform.Seams(plan, *log);
+    if (!note.empty()) RunLog(seams.logSink, seams.clock).Line(note);
     RunOutcome outcome;
     if (!refusal.empty()) {
         outcome = EndBeforeRun(plan.switchText, refusal, RunOutcome::BadUsage, seams);

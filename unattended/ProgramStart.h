@@ -15,6 +15,30 @@ constexpr char AlreadyRunningText[] =
     "Another copy of the Flash Upgrade Program is already running.";
 constexpr char DefaultLogName[] = "FlashUpgrade.log";
 
+// The default log lies in the TEMP folder, which for a run started as SYSTEM
+// (a software-distribution system's account) is the Windows folder's Temp,
+// where every user may create files. On the NT family another user could
+// plant a link there: a hard link to another file, or a reparse point (a
+// symbolic link, a mount point). Such a file is never written: the run
+// writes a new log beside it, FlashUpgrade-2.log, then -3, ... (always
+// created anew, so none of them can be planted either) and says in its
+// first line which file was refused and why. Windows 95/98 have neither
+// kind of link and keep the old way: FlashUpgrade.log, or no log.
+constexpr int MaxLogCandidates = 100;
+// The n-th candidate (from 1): DefaultLogName, then "FlashUpgrade-n.log".
+std::string DefaultLogFileName(int attempt);
+
+// A log file as the platform opened it, or why it did not.
+struct LogOpening {
+    enum class Outcome { Opened, Failed, ReparsePoint, HardLinks };
+    Outcome outcome = Outcome::Failed;
+    std::unique_ptr<LogSink> sink;  // when Opened
+    unsigned long count = 0;        // the error code (Failed), the links (HardLinks)
+};
+// Why a file was not opened as the log, in the log's words: "it has 2 hard
+// links (another name leads to the same file)".
+std::string LogRefusalText(const LogOpening& opening);
+
 // The mark a running copy holds is a named mutex. Windows 2000 and later
 // keep named objects per terminal session; a "Global\" name is seen by the
 // copies of every session and user, which all reach the same drives.
@@ -45,8 +69,13 @@ class ProgramStartPlatform {
     // The folder for temporary files as the system names it; empty when it
     // does not say.
     virtual std::string TempFolder() = 0;
-    // The file opened for appending lines; null when it cannot be opened.
-    virtual std::unique_ptr<LogSink> OpenLog(const std::string& path) = 0;
+    // Whether a file may be a link (the NT family): a file is then opened
+    // without following a reparse point, and one that is a reparse point or
+    // has more than one hard link is closed again, unwritten.
+    virtual bool FilesMayBeLinks() = 0;
+    // The file opened for appending lines: a new one, or with existing
+    // also one that exists.
+    virtual LogOpening OpenLog(const std::string& path, bool existing) = 0;
     // Creates the named mutex of the running copy and keeps it until the
     // program ends.
     enum class Mark { Taken, HeldByAnother, NotAccepted };
@@ -67,8 +96,10 @@ bool TakeSingleCopy(ProgramStartPlatform& platform);
 //   - /? or /HELP: the usage in a message box, 0;
 //   - /S or /LIST: no window, no message box. The log is /LOG's file or
 //     DefaultLogName in the temporary folder. A /LOG that cannot be opened
-//     refuses the run (87) before any drive is touched, a default log that
-//     cannot be opened leaves the run without a log; refused switches end
-//     with 87, a second copy with 1618, each logged where a log opens.
+//     (or is refused as a link) refuses the run (87) before any drive is
+//     touched. A default log that cannot be opened or is refused gives way
+//     to the next candidate where files may be links, and leaves the run
+//     without a log elsewhere; refused switches end with 87, a second copy
+//     with 1618, each logged where a log opens.
 int StartProgram(const std::string& commandLine, const FirmwarePayload& payload,
                  ProgramStartPlatform& platform);

@@ -6,13 +6,15 @@ struct OutcomeRow {
     int windows;
     int console;
     const char* text;
+    const char* linuxText = nullptr;  // null: the same
 };
 
 // In the order of RunOutcome.
 constexpr OutcomeRow Rows[] = {
     {0, 0, "listed"},
     {0, 0, "usage shown"},
-    {3010, 0, "upgraded, restart needed"},
+    {3010, 0, "upgraded, restart needed",
+     "upgraded, the drive loads the new firmware after a power cycle"},
     {1641, 0, "upgraded, restart started"},
     {1603, 1, "failed"},
     {2, 3, "no drive that this firmware is for"},
@@ -22,8 +24,11 @@ constexpr OutcomeRow Rows[] = {
     {0, 0, "saved"},
     {1603, 5, "drive in use, nothing sent to it"},
     {1602, 1, "not confirmed, nothing written"},
+    {0, 0, "up to date, nothing written"},
+    {1, 1, "a drive would be written"},
+    {1237, 75, "on battery, nothing written; try again on mains power"},
 };
-static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::Declined) + 1,
+static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::OnBattery) + 1,
               "one row per outcome");
 
 }  // namespace
@@ -38,4 +43,9 @@ int LinuxExitCode(RunOutcome outcome) {
 
 const char* OutcomeText(RunOutcome outcome) {
     return Rows[static_cast<int>(outcome)].text;
+}
+
+const char* LinuxOutcomeText(RunOutcome outcome) {
+    const OutcomeRow& row = Rows[static_cast<int>(outcome)];
+    return row.linuxText != nullptr ? row.linuxText : row.text;
 }

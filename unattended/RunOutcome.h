@@ -16,12 +16,21 @@ enum class RunOutcome {
     Saved,       // the chosen drive's flash is in the file
     DriveInUse,  // every drive that failed was in use (mounted, opened by another program)
     Declined,    // the operator did not confirm the writes; nothing written
+    // Runs that are repeated by deployment tools.
+    UpToDate,       // every selected drive carries this firmware already; nothing written
+    UpgradeNeeded,  // the check: at least one drive would be written
+    OnBattery,      // the machine runs on its battery: nothing written, try again later
 };
 
-// 0, 3010, 1641, 1603, 2, 13, 87, 1618 (and 0, 1603, 1602).
+// 0, 3010, 1641, 1603, 2, 13, 87, 1618 (and 0, 1603, 1602); up to date 0,
+// upgrade needed 1, on battery 1237 (ERROR_RETRY: "a retry should be
+// performed", which deployment engines can be told to retry on).
 int WindowsExitCode(RunOutcome outcome);
-// 0 success, 1 failed (or declined), 2 bad usage, 3 no drive, 4 bad payload,
-// 5 another copy is running or the drive is in use.
+// 0 success, 1 failed (or declined, or the check found a drive to write),
+// 2 bad usage, 3 no drive, 4 bad payload, 5 another copy is running or the
+// drive is in use, 75 on battery (EX_TEMPFAIL: try again later).
 int LinuxExitCode(RunOutcome outcome);
-// A few words for the log's last line ("upgraded, restart needed").
+// A few words for the log's last line ("upgraded, restart needed"), as the
+// Windows program and the console program put them.
 const char* OutcomeText(RunOutcome outcome);
+const char* LinuxOutcomeText(RunOutcome outcome);

@@ -13,6 +13,7 @@ enum class PlanAction {
     List,     // the found drives and the guard's verdicts into the log
     Help,     // the usage text
     Save,     // the chosen drive's whole flash into a file (the console program)
+    Check,    // nothing written: whether an upgrade would write any drive
 };
 
 // Which found drives a run acts on.
@@ -40,8 +41,10 @@ struct UnattendedPlan {
     std::string backupFolder;  // when hasBackup
     bool reboot = false;
     bool force = false;
-    std::string savePath;    // when Save
-    bool overwrite = false;  // Save may replace an existing file
+    bool reinstall = false;    // write drives that carry this firmware already
+    bool ignorePower = false;  // write on battery too
+    std::string savePath;      // when Save
+    bool overwrite = false;    // Save may replace an existing file
     // The switches as given, for the log.
     std::string switchText;
 };

@@ -279,7 +279,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         const std::string address = seams.backend.AddressOf(drive);
         log.Line(DriveLogText(position, address, drive));
         const bool chosen = IsChosen(plan.drive, position, drive, seams.backend);
-        found.push_back({position, address, drive, JudgeDrive(payload.ModelId(), drive), chosen});
+        found.push_back({position, address, drive, JudgeDrive(payload.ModelId(), drive), chosen,
+                         JudgeUpToDate(payload.ModelId(), payload.Version(), drive), false});
         if (!chosen) continue;
         const GuardVerdict& verdict = found.back().verdict;
         feedback.SetDrive(position);

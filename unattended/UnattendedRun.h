@@ -11,10 +11,12 @@
 #include "flash/UpgradeFirmware.h"
 #include "payload/FirmwarePayload.h"
 #include "unattended/ModelGuard.h"
+#include "unattended/PowerGuard.h"
 #include "unattended/RestartSequence.h"
 #include "unattended/RunLog.h"
 #include "unattended/RunOutcome.h"
 #include "unattended/UnattendedPlan.h"
+#include "unattended/UpToDate.h"
 
 // Why an operation on a drive failed, as far as the back-end can tell, for
 // someone who can do something about it.
@@ -83,6 +85,8 @@ struct FoundDrive {
     DeviceRecord record;
     GuardVerdict verdict;
     bool chosen;  // the plan's drive choice names it
+    UpToDateVerdict upToDate;
+    bool willWrite;  // the run writes it (or, checking, would)
 };
 
 enum class RunStep { Backup, Upgrade, Save };
@@ -104,6 +108,8 @@ class RunObserver {
     // A line of the log the user should read: a refusal, a failure and what
     // to do about it, a backup written.
     virtual void Notice(const std::string&) {}
+    // The backup of a drive is complete in this file.
+    virtual void BackupWritten(const FoundDrive&, const std::string& /*path*/) {}
 };
 
 // The platform around a run. backup is needed when the plan asks for
@@ -126,6 +132,11 @@ struct RunSeams {
     // writes.
     RunObserver* observer = nullptr;
     SaveTarget* save = nullptr;
+    // Optional: asked before the first write; without it no run is held
+    // back for the battery.
+    PowerProbe* power = nullptr;
+    // The words of the log's last line.
+    const char* (*outcomeText)(RunOutcome) = OutcomeText;
 };
 
 // Runs an Upgrade, List or Save plan to its end and logs every step: the payload

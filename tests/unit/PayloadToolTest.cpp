@@ -129,6 +129,29 @@ TEST_F(Combine, FillsTheBlockOfACopyAndReplacesAnOlderOutput) {
 #endif
 }
 
+// A version no drive of the model can report is combined, with a warning:
+// the runs can then never find a drive up to date. --inspect tells either way.
+TEST_F(Combine, TellsWhetherTheVersionCanBeARevisionOfTheModel) {
+    const struct {
+        const char *version, *model;
+        bool fits;
+        const char* text;
+    } cases[] = {
+        {"5.1V", "4", true, "version \"5.1V\" is a revision of model 4 (\"5.*V\")"},
+        {"1.5", "1", true, "is a revision of model 1 (\"1.**\"): up to date can be judged"},
+        {"1.58", "4", false, "is no revision of model 4 (\"5.*V\"): up to date can never"},
+        {"5.1V", "5", false, "is no revision of model 5"},
+        {"5.1V", "2", false, "model digit 2 names no drive model: up to date can never"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Run(Args(c.version, c.model)), 0) << err.str();
+        EXPECT_EQ(err.str().find(c.text) != std::string::npos, !c.fits) << err.str();
+        ASSERT_EQ(Run({"--inspect", output.string()}), 0);
+        const size_t line = out.str().find("\nrevision: ");
+        EXPECT_NE(out.str().find(c.text, line), std::string::npos) << out.str();
+    }
+}
+
 // Each refusal: exit code 1, a message naming the reason, nothing written.
 TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     auto refused = [this](const std::vector<std::string>& args, const char* why) {
@@ -195,7 +218,7 @@ TEST_F(Combine, HelpAndMalformedCommandLines) {
         EXPECT_EQ(
             out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0), 0u);
         EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
-        EXPECT_EQ(out.str().substr(out.str().size() - 17), "its model digit.\n");
+        EXPECT_EQ(out.str().substr(out.str().size() - 17), " when it cannot.\n");
     }
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{},

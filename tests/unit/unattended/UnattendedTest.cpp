@@ -137,6 +137,8 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
     std::string events, marks;  // the answers to the mutex, in turn: Taken, Held, Not accepted
     std::map<std::string, std::vector<std::string>> logs;  // by path
     std::string unopenable;
+    std::map<std::string, char> planted;
+    bool nineX = false;
 
     LogTime Now() override { return {2024, 5, 1, 3, 4, 7}; }
     std::string Description() override { return "Windows NT family, SCSI pass-through"; }
@@ -168,8 +170,21 @@ struct World : ProgramStartPlatform, DriveBackend, LogClock, BackupFolder, Resta
     void ShowMessage(const char* text, const char*) override { events += text, events += ";"; }
     void QuietSystemErrors() override { events += "quiet;"; }
     std::string TempFolder() override { return "C:\\TEMP\\"; }
-    std::unique_ptr<LogSink> OpenLog(const std::string& path) override {
-        return std::unique_ptr<LogSink>(path == unopenable ? nullptr : new Sink(logs[path]));
+    bool FilesMayBeLinks() override { return !nineX; }
+    // planted: what stands at a path: 'l' a file of 2 hard links, 'r' a
+    // reparse point, 'u' a file that does not open, 'x' a file.
+    LogOpening OpenLog(const std::string& path, bool existing) override {
+        LogOpening opening;
+        const char there = path == unopenable ? 'u' : planted.count(path) ? planted[path] : 0;
+        opening.outcome = there == 'l'   ? LogOpening::Outcome::HardLinks
+                          : there == 'r' ? LogOpening::Outcome::ReparsePoint
+                          : there == 'u' || (there == 'x' && !existing)
+                              ? LogOpening::Outcome::Failed
+                              : LogOpening::Outcome::Opened;
+        opening.count = there == 'l' ? 2 : there == 'u' ? 5 : 80;
+        if (opening.outcome == LogOpening::Outcome::Opened)
+            opening.sink.reset(new Sink(logs[path]));
+        return opening;
     }
     Mark CreateMark(const char* name) override {
         events += name + std::string(";");
@@ -374,7 +389,6 @@ TEST(Unattended, ProgramStart) {
          "Payload: unfilled (Need Combine firmware first !!)"},
         {"x /LIST /LOG=C:\\fw.log", "NT", "", 1603, "quiet;" + Global + Plain + "backend;",
          "C:\\fw.log", "Back-end failed: Initialized Failed"},
-        {"x /LIST", "T", Temp, 1603, "quiet;" + Global + "backend;", "", ""},  // no log
     };
     for (const auto& c : cases) {
         World start;
@@ -387,6 +401,49 @@ TEST(Unattended, ProgramStart) {
         if (!*c.logPath) continue;
         start.lines = start.logs[c.logPath];
         EXPECT_LT(start.LineOf(c.logged), start.lines.size()) << c.line;
+        EXPECT_EQ(start.LineOf(FormatText(", exit code %d", c.code)), start.lines.size() - 1);
+    }
+}
+
+// A default log that is refused (a link another user may have planted in a
+// shared TEMP) gives way to a new file beside it, whose first line says why;
+// Windows 95/98 go on without a log as before. A refused /LOG: 87.
+TEST(Unattended, DefaultLogBesideARefusedOne) {
+    const std::string T = "C:\\TEMP\\FlashUpgrade";
+    const struct {
+        const char* line;
+        std::string planted;  // at the candidates, from the first
+        bool nineX;
+        int code;
+        std::string logPath, logged;
+    } cases[] = {
+        {"x /LIST", "l", false, 1603, T + "-2.log",
+         "Log " + T + ".log not written: it has 2 hard links (another name leads to the same " +
+             "file); this run logs to " + T + "-2.log"},
+        {"x /LIST", "rx", false, 1603, T + "-3.log",
+         "not written: it is a reparse point (a link to another file); this run logs to " + T +
+             "-3.log"},
+        {"x /LIST", "u", false, 1603, T + "-2.log", "not written: it cannot be opened (error 5)"},
+        {"x /LIST", "u", true, 1603, "", ""},
+        {"x /LIST", "l" + std::string(99, 'x'), false, 1603, "", ""},
+        {"x /S /LOG=C:\\fw.log", "", false, 87, T + ".log",
+         "Cannot open the log C:\\fw.log: it has 2 hard links"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.planted);
+        World start;
+        start.backendFails = true;
+        start.marks = "T";
+        start.nineX = c.nineX;
+        start.planted["C:\\fw.log"] = 'l';
+        for (size_t n = 0; n < c.planted.size(); ++n)
+            start.planted["C:\\TEMP\\" + DefaultLogFileName(static_cast<int>(n) + 1)] =
+                c.planted[n];
+        EXPECT_EQ(StartProgram(c.line, FirmwarePayload::Program(), start), c.code);
+        ASSERT_EQ(start.logs.size(), c.logPath.empty() ? 0u : 1u);
+        if (c.logPath.empty()) continue;
+        start.lines = start.logs[c.logPath];
+        EXPECT_EQ(start.LineOf(c.logged), c.code == 87 ? 1u : 0u);
         EXPECT_EQ(start.LineOf(FormatText(", exit code %d", c.code)), start.lines.size() - 1);
     }
 }
