@@ -22,9 +22,15 @@ bool OnSafeList(uint8_t opcode) {
            opcode == 0x03;  // REQUEST SENSE
 }
 
-// Sense data of a refused command, from the drive's own note: an injected
-// fault is a hardware error, anything else a request the drive rejects.
-void WriteSense(const std::string& note, uint8_t* sense) {
+std::string FlagsText(int flags) {
+    std::string text = (flags & O_ACCMODE) == O_RDONLY ? "read-only" : "read-write";
+    if (flags & O_EXCL) text += " exclusive";
+    return text;
+}
+
+}  // namespace
+
+void WriteSimSense(const std::string& note, uint8_t* sense) {
     std::memset(sense, 0, FixedSenseLength);
     sense[0] = 0x70;  // current error, fixed format
     sense[7] = FixedSenseLength - 8;
@@ -36,14 +42,6 @@ void WriteSense(const std::string& note, uint8_t* sense) {
         sense[12] = note == "unknown operation code" ? 0x20 : 0x24;
     }
 }
-
-std::string FlagsText(int flags) {
-    std::string text = (flags & O_ACCMODE) == O_RDONLY ? "read-only" : "read-write";
-    if (flags & O_EXCL) text += " exclusive";
-    return text;
-}
-
-}  // namespace
 
 void SimSgIoCarrier::AddNode(const std::string& path, SimulatedDrive& drive, uint8_t host,
                              uint8_t target, SimNodeOptions options) {
@@ -161,7 +159,7 @@ int SimSgIoCarrier::SendSgIo(int fd, sg_io_hdr& h) {
     h.driver_status = DriverSense;
     if (h.sbp != nullptr && h.mx_sb_len > 0) {
         uint8_t sense[FixedSenseLength];
-        WriteSense(drive.Log().back().note, sense);
+        WriteSimSense(drive.Log().back().note, sense);
         h.sb_len_wr = h.mx_sb_len < FixedSenseLength ? h.mx_sb_len : FixedSenseLength;
         std::memcpy(h.sbp, sense, h.sb_len_wr);
     }
