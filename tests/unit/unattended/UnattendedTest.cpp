@@ -491,6 +491,49 @@ TEST(Unattended, Runs) {
     EXPECT_EQ(world.lines.back().substr(20), "Result: bad usage, nothing touched, exit code 2");
 }
 
+// The console's Save: the chosen drive's flash, whatever its model, into a
+// file replaced only when allowed (then the question is answered yes).
+TEST(Unattended, SaveReadsTheChosenDrive) {
+    struct Target : SaveTarget {
+        MemoryFile file;
+        explicit Target(Feedback& f) : file(f) {}
+        bool Exists(const std::string&) override { return !file.contents.empty(); }
+        bool Open(const std::string& path) override { return file.Open(path); }
+        bool Length(uint64_t& length) override { return file.Length(length); }
+        bool Truncate() override { return file.Truncate(); }
+        bool Write(const uint8_t* data, uint32_t length) override {
+            return file.Write(data, length);
+        }
+        void Close() override { file.Close(); }
+    };
+    const struct {
+        DriveChoice::Kind choice;
+        bool exists, overwrite;
+        RunOutcome outcome;
+        const char* logged;
+    } cases[] = {
+        {DriveChoice::Position, false, false, RunOutcome::Saved, "model guard not needed to read"},
+        {DriveChoice::Position, true, true, RunOutcome::Saved, "Drive 0: answered yes: "},
+        {DriveChoice::Position, true, false, RunOutcome::Failed, "Save: "},
+        {DriveChoice::All, false, false, RunOutcome::BadUsage, "Save: needs one chosen drive"},
+    };
+    for (const auto& c : cases) {
+        World world("x");
+        Target target(world.rig.feedback);
+        if (c.exists) target.file.contents.assign(5, 0);
+        UnattendedPlan plan;
+        plan.action = PlanAction::Save;
+        plan.drive.kind = c.choice;
+        plan.overwrite = c.overwrite;
+        World::Sink sink(world.lines);
+        RunSeams seams = world.Seams(plan, sink);
+        seams.save = &target;
+        EXPECT_EQ(RunUnattended(plan, FirmwarePayload(world.block.data()), seams), c.outcome);
+        EXPECT_LT(world.LineOf(c.logged), world.lines.size()) << c.logged;
+        EXPECT_EQ(target.file.contents == world.rig.drive->Flash(), c.outcome == RunOutcome::Saved);
+    }
+}
+
 // On Windows 95/98 a drive is chosen by adapter and target: the one drive
 // sits at target 1 of adapter 0.
 TEST(Unattended, AdapterAndTargetChooseADrive) {
