@@ -8,6 +8,7 @@
 
 #include "app/StartupLogic.h"
 #include "app/Win32Backends.h"
+#include "app/Win32Power.h"
 #include "app/Win32Restart.h"
 #include "device/OsVersionInfo.h"
 #include "flash/FormatText.h"
@@ -210,17 +211,19 @@ class Win32ProgramStart : public ProgramStartPlatform {
     RunSeams Seams(const UnattendedPlan& plan, LogSink& log) override {
         backup_.SetFolder(plan.backupFolder);
         // The version the window's title shows, without its leading blank.
-        return RunSeams{backend_,
-                        log,
-                        clock_,
-                        &backup_,
-                        &restart_,
-                        OsVersionInfo.dwPlatformId,
-                        OsVersionInfo.dwMajorVersion,
-                        SleepPause,
-                        WindowsExitCode,
-                        TitleVersionSuffix + 1,
-                        nullptr};
+        RunSeams seams{backend_,
+                       log,
+                       clock_,
+                       &backup_,
+                       &restart_,
+                       OsVersionInfo.dwPlatformId,
+                       OsVersionInfo.dwMajorVersion,
+                       SleepPause,
+                       WindowsExitCode,
+                       TitleVersionSuffix + 1,
+                       nullptr};
+        seams.power = &power_;
+        return seams;
     }
 
   private:
@@ -234,6 +237,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
     Win32Clock clock_;
     Win32BackupFolder backup_;
     Win32RestartPlatform restart_;
+    Win32PowerProbe power_;
     HANDLE mark_ = nullptr;
 };
 

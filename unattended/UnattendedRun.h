@@ -139,13 +139,17 @@ struct RunSeams {
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
 };
 
-// Runs an Upgrade, List or Save plan to its end and logs every step: the payload
-// check (an unusable payload reaches no drive), the back-end, the drives
-// found, the guard's verdicts, then for each selected drive that passes, in
-// list order, the backup when asked and the upgrade; then the restart when
-// asked and every drive was upgraded. A Save plan reads the one chosen
-// drive's flash into plan.savePath instead (any model; an existing file only
-// with plan.overwrite). The last line holds the outcome and its exit code.
+// Runs an Upgrade, Check, List or Save plan to its end and logs every step:
+// the payload check (an unusable payload reaches no drive), the back-end,
+// the drives found, the guard's verdicts and whether each carries the
+// firmware already; then, when a drive is left to write, the power status,
+// and for each selected drive that passes and is not up to date (unless
+// plan.reinstall), in list order, the backup when asked and the upgrade;
+// then the restart when asked and every drive was upgraded. A Check plan
+// stops before the power status: whether a drive would be written is its
+// outcome. A Save plan reads the one chosen drive's flash into plan.savePath
+// instead (any model; an existing file only with plan.overwrite). The last
+// line holds the outcome and its exit code.
 RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payload,
                          RunSeams& seams);
 

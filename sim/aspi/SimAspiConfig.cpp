@@ -230,6 +230,10 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
                     ok = ParsePathMap(value, setup.pathMaps.back());
                 } else if (key == "raw-io") {
                     ok = ParseFlag(value, setup.rawIo);
+                } else if (key == "power") {
+                    setup.power = value;
+                    ok = value == "battery" || value == "mains" || value == "unknown" ||
+                         value == "none";
                 }
                 break;
             case Adapter:

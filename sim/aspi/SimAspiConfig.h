@@ -54,6 +54,10 @@ struct SimAspiSetup {
     // process may send commands outside the kernel's safe list.
     std::vector<std::pair<std::string, std::string>> pathMaps;
     bool rawIo = true;
+    // The machine's power as the system reports it: "battery", "mains",
+    // "unknown" (the status cannot be read), "none" (no system battery);
+    // empty: as the real system says (ntsimfwd.dll only).
+    std::string power;
 };
 
 // Parses text; on failure returns false with a message naming the line.

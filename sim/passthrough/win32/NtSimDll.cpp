@@ -7,7 +7,10 @@
 //   - CreateFileA on "\\.\X:", DeviceIoControl and CloseHandle on such a
 //     handle, and the SCSI device map key of the registry, which the
 //     simulated drives of the set-up answer (SimPassThroughCarrier);
-//   - the token calls of the restart, which are recorded and carried out.
+//   - the token calls of the restart, which are recorded and carried out;
+//   - GetProcAddress of GetSystemPowerStatus, which the program looks up at
+//     run time: it gets this library's own, which answers from the set-up's
+//     power key (without the key, the real function answers).
 // The set-up file is the simulator's (docs/simulator.md), named by the
 // environment variable FLASH_SIM_CONFIG; its [letter X] sections are the
 // drives, and the log it names receives every call and drive command as it
@@ -306,6 +309,30 @@ BOOL WINAPI SimAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVI
         state != nullptr && state->PrivilegeCount > 0 ? state->Privileges[0].Attributes : 0, error);
     SetLastError(error);
     return done;
+}
+
+BOOL WINAPI SimGetSystemPowerStatus(LPSYSTEM_POWER_STATUS status) {
+    SetUp();
+    const std::string& power = Setup.power;
+    if (power.empty()) return GetSystemPowerStatus(status);
+    Log("GetSystemPowerStatus: %s", power.c_str());
+    if (power == "unknown") {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    *status = SYSTEM_POWER_STATUS{};
+    status->ACLineStatus = power == "battery" ? 0 : 1;
+    status->BatteryFlag = power == "none" ? 128 : power == "battery" ? 2 : 8;
+    status->BatteryLifePercent = power == "none" ? 255 : 30;
+    return TRUE;
+}
+
+FARPROC WINAPI SimGetProcAddress(HMODULE module, LPCSTR name) {
+    // A name, not an ordinal (below 0x10000).
+    if (reinterpret_cast<uintptr_t>(name) > 0xFFFF &&
+        std::strcmp(name, "GetSystemPowerStatus") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SimGetSystemPowerStatus));
+    return GetProcAddress(module, name);
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
