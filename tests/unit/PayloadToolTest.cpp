@@ -185,7 +185,7 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     refused({program.string(), image.string(), "1", "1", (folder / "no" / "x").string()},
             "cannot create");
     fs::create_directory(output);
-    refused(Args(), "cannot replace");
+    refused(Args(), ("cannot replace " + output.string() + ": ").c_str());
     fs::remove(output);
     for (uint32_t size : {ImageSize - 1, ImageSize + 1, 0u}) {
         WriteFile(image, Bytes(size, 1));

@@ -9,6 +9,7 @@
 
 #include "flash/FormatText.h"
 #include "unattended/CommandLine.h"
+#include "unattended/RunOutcome.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST(CommandLine, PlansAndRefusals) {
         {"x /LOG=a", "87 switches without /S, /LIST or /CHECK log=a"},
         {"x /S /LIST", "87 /S, /LIST and /CHECK exclude each other"},
         {"x /CHECK /S", "87 /S, /LIST and /CHECK exclude each other"},
-        {"x /LIST /CHECK", "87 /S, /LIST and /CHECK exclude each other"},
+        {"x /LIST /CHECK /BACKUP=C:\\", "87 /S, /LIST and /CHECK exclude each other"},
         {"x /CHECK /BACKUP=C:\\", "87 /BACKUP and /REBOOT do nothing with /CHECK"},
         {"x /CHECK /REBOOT", "87 /BACKUP and /REBOOT do nothing with /CHECK"},
         {"x /LIST /REINSTALL", "87 /REINSTALL needs /S or /CHECK"},
@@ -121,6 +122,20 @@ TEST(CommandLine, PlansAndRefusals) {
     };
     for (const auto& c : cases) EXPECT_EQ(Parse(c.line), c.expected) << c.line;
     EXPECT_EQ(ParseSwitches(SplitCommandLine("x /S  \"/LOG=a b\"")).plan.switchText, "/S /LOG=a b");
+}
+
+// The usage explains every switch on a line of its own and every exit code a
+// run of the Windows program can end with (it never asks to confirm).
+TEST(CommandLine, UsageNamesEverySwitchAndExitCode) {
+    const std::string usage = std::string("\r\n") + UsageText + "\r\n";
+    for (const char* name : {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT",
+                             "FORCE", "REINSTALL", "IGNOREPOWER", "?, /HELP"})
+        EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
+    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::OnBattery); ++outcome) {
+        if (static_cast<RunOutcome>(outcome) == RunOutcome::Declined) continue;
+        const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
+        EXPECT_NE(usage.find(FormatText("\r\n%d\t", code)), std::string::npos) << code;
+    }
 }
 
 // The inverse of the splitting rules, as a caller that builds a command line

@@ -75,6 +75,7 @@ TEST(Unattended, UpToDateVerdicts) {
          "not up to date: the drive's firmware \"5.0V\", this firmware \"5.1V\""},
         {1, "1.5", "1.50", UpToDateVerdict::Differs, "\"1.50\", this firmware \"1.5\""},
         {1, "1.5", " 1.5", UpToDateVerdict::Differs, "\" 1.5\", this"},
+        {4, "5.1V", "    ", UpToDateVerdict::Differs, "the drive's firmware \"\", this"},
         {5, "5.1V", "5.1V", UpToDateVerdict::CannotJudge,
          "up to date cannot be judged: the firmware's version \"5.1V\" is no revision of this "
          "model (\"5.*VA\")"},
