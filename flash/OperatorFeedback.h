@@ -54,4 +54,7 @@ class OperatorFeedback {
         static_cast<void>(offset);
         static_cast<void>(step);
     }
+    // A line the log and a console show, that the window does not: what the
+    // loop did about something the user did not see happen.
+    virtual void Notice(const std::string& text) { static_cast<void>(text); }
 };

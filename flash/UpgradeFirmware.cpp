@@ -36,10 +36,28 @@ bool WriteAndVerifyChunk(DeviceAccess& device, const uint8_t* source, uint8_t* r
     return false;
 }
 
+// Holds a StayAwake for one write, and releases it on every way out.
+class AwakeHold {
+  public:
+    AwakeHold(StayAwake* awake, const DeviceRecord& drive, OperatorFeedback& feedback)
+        : awake_(awake) {
+        if (awake_) feedback.Notice(awake_->Hold(drive));
+    }
+    ~AwakeHold() {
+        if (awake_) awake_->Release();
+    }
+    AwakeHold(const AwakeHold&) = delete;
+    AwakeHold& operator=(const AwakeHold&) = delete;
+
+  private:
+    StayAwake* awake_;
+};
+
 }  // namespace
 
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
-                        OperatorFeedback& feedback, const PauseFunction& pause) {
+                        OperatorFeedback& feedback, const PauseFunction& pause, StayAwake* awake) {
+    AwakeHold hold(awake, device.CurrentDevice, feedback);
     const uint32_t flashSize = device.CurrentDevice.FlashSize;
     uint32_t chunkOffset = 0;
     int failures = 0;
@@ -76,13 +94,14 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
 
 bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
-                     const PauseFunction& pause) {
-    return UpgradeFirmware(selected, device, payload, feedback, pause, AllocateFlashBuffer);
+                     const PauseFunction& pause, StayAwake* awake) {
+    return UpgradeFirmware(selected, device, payload, feedback, pause, awake, AllocateFlashBuffer);
 }
 
 bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
-                     const PauseFunction& pause, const BufferAllocator& allocate) {
+                     const PauseFunction& pause, StayAwake* awake,
+                     const BufferAllocator& allocate) {
     // An unfilled block carries no image: nothing may reach the drive.
     if (payload.IsPlaceholder()) {
         feedback.SetStatusText(NeedCombineText);
@@ -142,8 +161,8 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
         return false;
     }
 
-    const int written =
-        WriteAndVerifyImage(device, writeBuffer.get(), readBackBuffer.get(), feedback, pause);
+    const int written = WriteAndVerifyImage(device, writeBuffer.get(), readBackBuffer.get(),
+                                            feedback, pause, awake);
     session.Close();
     writeBuffer.reset();
     readBackBuffer.reset();

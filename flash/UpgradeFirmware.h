@@ -6,6 +6,7 @@
 #include "device/DeviceAccess.h"
 #include "flash/FlashBuffer.h"
 #include "flash/OperatorFeedback.h"
+#include "flash/StayAwake.h"
 #include "payload/FirmwarePayload.h"
 
 // Unit of every flash transfer, and consecutive failed attempts on one chunk
@@ -23,20 +24,23 @@ using PauseFunction = std::function<void(unsigned milliseconds)>;
 // verifies each chunk by reading it back, and commits the new microcode.
 // Returns true only when every chunk was verified and the commit was issued.
 // Every outcome is reported through feedback; the device is closed and the
-// buffers are released before it returns.
+// buffers are released before it returns. awake, when given, keeps the
+// machine awake over the write and the commit's pause.
 bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
-                     const PauseFunction& pause);
+                     const PauseFunction& pause, StayAwake* awake = nullptr);
 
 // The same, with the image buffers taken from allocate.
 bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
-                     const PauseFunction& pause, const BufferAllocator& allocate);
+                     const PauseFunction& pause, StayAwake* awake, const BufferAllocator& allocate);
 
 // The chunk loop of the upgrade, for a device that is open: writes each chunk
 // of writeBuffer, reads it back into readBackBuffer at the same offset and
 // compares, up to CurrentDevice.FlashSize; then commits and pauses. Returns 1
 // when every chunk was verified, 0 (with the error in the status line) after
-// ChunkRetryLimit consecutive failures on one chunk.
+// ChunkRetryLimit consecutive failures on one chunk. awake, when given, is
+// held from the first chunk until the pause has ended.
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
-                        OperatorFeedback& feedback, const PauseFunction& pause);
+                        OperatorFeedback& feedback, const PauseFunction& pause,
+                        StayAwake* awake = nullptr);

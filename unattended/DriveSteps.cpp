@@ -110,10 +110,10 @@ DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan
         return BackupDrive(drive.record, device, *seams.backup, feedback, path);
     });
     if (plan.hasBackup && backedUp && seams.observer) seams.observer->BackupWritten(drive, path);
-    const bool upgraded =
-        backedUp && RunStepOn(seams.observer, drive, RunStep::Upgrade, [&] {
-            return UpgradeFirmware(drive.record, device, payload, feedback, seams.pause);
-        });
+    const bool upgraded = backedUp && RunStepOn(seams.observer, drive, RunStep::Upgrade, [&] {
+                              return UpgradeFirmware(drive.record, device, payload, feedback,
+                                                     seams.pause, seams.awake);
+                          });
     if (!backedUp) feedback.Say("not written: no backup");
     feedback.Line(upgraded ? "upgraded" : "not upgraded");
     if (upgraded) return {true, false};

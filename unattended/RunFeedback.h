@@ -30,6 +30,7 @@ class LoggingFeedback : public OperatorFeedback {
     void EnableControl(int, bool) override {}
     int ShowMessageBox(const std::string& text, const char*, MessageButtons) override;
     void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override;
+    void Notice(const std::string& text) override { Say(text); }
 
   private:
     RunLog& log_;

@@ -45,7 +45,7 @@ struct Upgrade {
                 rig.feedback.Note(FormatText("pause %u", ms) +
                                   (rig.drive->Committed() ? " after the commit" : ""));
             },
-            Allocator(sizes, refuse));
+            nullptr, Allocator(sizes, refuse));
     }
     std::vector<uint8_t> Image() const { return {block.begin() + PayloadImageOffset, block.end()}; }
 };
