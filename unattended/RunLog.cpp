@@ -16,11 +16,13 @@ std::string AsciiLogText(const std::string& text) {
     return ascii;
 }
 
+std::string LogTimeText(const LogTime& t) {
+    return FormatText("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+}
+
 void RunLog::Line(const std::string& text) {
-    const LogTime t = clock_.Now();
-    sink_.WriteLine(FormatText("%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour,
-                               t.minute, t.second) +
-                    AsciiLogText(text));
+    sink_.WriteLine(LogTimeText(clock_.Now()) + " " + AsciiLogText(text));
 }
 
 std::string DriveLogText(int position, const std::string& address, const DeviceRecord& drive) {

@@ -26,6 +26,9 @@ class LogSink {
     virtual void WriteLine(const std::string& line) = 0;
 };
 
+// "2024-05-01 13:45:07": the local date and time as the log writes them.
+std::string LogTimeText(const LogTime& time);
+
 // text with every byte outside the printable ASCII range replaced: tab, CR
 // and LF by a blank (a line holds one event), anything else by '?'.
 std::string AsciiLogText(const std::string& text);
