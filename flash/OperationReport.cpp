@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "flash/FormatText.h"
+#include "payload/PayloadLayout.h"
 
 std::string OpenDeviceFailedText(const DeviceRecord& record) {
     return FormatText("Open Device (%u %u)%s%s Failed!!", static_cast<unsigned>(record.AdapterId),
@@ -26,4 +27,9 @@ void EnableOperationButtons(OperatorFeedback& feedback) {
     feedback.EnableControl(BrowseButtonId, true);
     feedback.EnableControl(UpgradeButtonId, true);
     feedback.EnableControl(ExitButtonId, true);
+}
+
+std::string FlashSizeMismatchText(uint32_t flashSize) {
+    return FormatText("Flash size not match!! (%X / %X)", static_cast<unsigned>(flashSize),
+                      static_cast<unsigned>(ImageSize));
 }

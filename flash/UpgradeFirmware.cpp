@@ -11,7 +11,6 @@ namespace {
 
 const char UpgradeStartText[] = "Upgrade Firmware...";
 const char UpgradeSuccessText[] = "Upgrade Firmware Successful!!";
-const char FlashSizeMismatchFormat[] = "Flash size not match!! (%X / %X)";
 const char ReadMemoryFailedText[] = "Memory (Read) Initialization Failed!!";
 const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 
@@ -108,7 +107,13 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
         feedback.EnableControl(UpgradeButtonId, false);
         return false;
     }
+    return UpgradeFirmware(selected, device, payload.Image(), payload.StoredChecksum(), feedback,
+                           pause, awake, allocate);
+}
 
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device, const uint8_t* image,
+                     uint16_t stored, OperatorFeedback& feedback, const PauseFunction& pause,
+                     StayAwake* awake, const BufferAllocator& allocate) {
     feedback.SetStatusText(UpgradeStartText);
     DisableOperationButtons(feedback);
 
@@ -121,8 +126,7 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
 
     const uint32_t flashSize = device.CurrentDevice.FlashSize;
     if (flashSize != ImageSize) {
-        feedback.SetStatusText(FormatText(FlashSizeMismatchFormat, static_cast<unsigned>(flashSize),
-                                          static_cast<unsigned>(ImageSize)));
+        feedback.SetStatusText(FlashSizeMismatchText(flashSize));
         session.Close();
         EnableOperationButtons(feedback);
         return false;
@@ -148,9 +152,8 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
     // From here on the Upgrade button stays enabled, whatever the outcome.
     feedback.EnableControl(UpgradeButtonId, true);
 
-    std::memcpy(writeBuffer.get(), payload.Image(), flashSize);
+    std::memcpy(writeBuffer.get(), image, flashSize);
     const uint16_t computed = ImageChecksum(writeBuffer.get(), flashSize);
-    const uint16_t stored = payload.StoredChecksum();
     if (computed != stored) {
         session.Close();
         writeBuffer.reset();

@@ -35,6 +35,12 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device,
                      const FirmwarePayload& payload, OperatorFeedback& feedback,
                      const PauseFunction& pause, StayAwake* awake, const BufferAllocator& allocate);
 
+// The same for an image that is no payload block (a backup put back):
+// image holds ImageSize bytes whose 16-bit sum must be checksum.
+bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device, const uint8_t* image,
+                     uint16_t checksum, OperatorFeedback& feedback, const PauseFunction& pause,
+                     StayAwake* awake, const BufferAllocator& allocate = AllocateFlashBuffer);
+
 // The chunk loop of the upgrade, for a device that is open: writes each chunk
 // of writeBuffer, reads it back into readBackBuffer at the same offset and
 // compares, up to CurrentDevice.FlashSize; then commits and pauses. Returns 1
