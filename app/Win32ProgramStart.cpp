@@ -10,6 +10,7 @@
 #include "app/Win32Backends.h"
 #include "app/Win32Power.h"
 #include "app/Win32Restart.h"
+#include "app/Win32SourceFiles.h"
 #include "device/OsVersionInfo.h"
 #include "flash/FormatText.h"
 #include "ui/DialogLogic.h"
@@ -223,6 +224,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
                        TitleVersionSuffix + 1,
                        nullptr};
         seams.power = &power_;
+        seams.files = &files_;
         return seams;
     }
 
@@ -238,6 +240,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
     Win32BackupFolder backup_;
     Win32RestartPlatform restart_;
     Win32PowerProbe power_;
+    Win32SourceFiles files_;
     HANDLE mark_ = nullptr;
 };
 

@@ -72,6 +72,8 @@ enum SwitchId {
     Force,
     Reinstall,
     IgnorePower,
+    Verify,
+    Restore,
     Help,
     Help2,
     SwitchCount
@@ -85,7 +87,8 @@ struct SwitchSpec {
 constexpr SwitchSpec Switches[SwitchCount] = {
     {"S", false},         {"LIST", false},        {"CHECK", false},  {"DRIVE", true},
     {"LOG", true},        {"BACKUP", true},       {"REBOOT", false}, {"FORCE", false},
-    {"REINSTALL", false}, {"IGNOREPOWER", false}, {"?", false},      {"HELP", false},
+    {"REINSTALL", false}, {"IGNOREPOWER", false}, {"VERIFY", false}, {"RESTORE", true},
+    {"?", false},         {"HELP", false},
 };
 
 SwitchParse Refuse(const std::string& reason) {
@@ -211,6 +214,10 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
             case IgnorePower:
                 plan.ignorePower = true;
                 break;
+            case Restore:
+                plan.hasRestore = true;
+                plan.restorePath = value;
+                break;
             default:
                 break;
         }
@@ -226,9 +233,17 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
     if (refusal.empty()) {
         // The check writes nothing: what only a write uses does nothing with
         // it, and it asks no power status. /REINSTALL changes what it finds.
+        // /VERIFY reads and compares, with the payload or /RESTORE's file.
         const int actions = seen[Silent] + seen[List] + seen[Check];
-        if (actions > 1) {
+        if (seen[Verify] && actions > 0) {
+            refusal = "/VERIFY excludes /S, /LIST and /CHECK";
+        } else if (actions > 1) {
             refusal = "/S, /LIST and /CHECK exclude each other";
+        } else if (plan.hasRestore && !seen[Silent] && !seen[Verify]) {
+            refusal = "/RESTORE needs /S or /VERIFY";
+        } else if (seen[Verify]) {
+            if (plan.hasBackup || plan.reboot || plan.reinstall || plan.ignorePower)
+                refusal = "/BACKUP, /REBOOT, /REINSTALL and /IGNOREPOWER do nothing with /VERIFY";
         } else if (actions == 0) {
             refusal = "switches without /S, /LIST or /CHECK";
         } else if (!seen[Silent] && (plan.hasBackup || plan.reboot)) {
@@ -249,21 +264,24 @@ SwitchParse ParseSwitches(const std::vector<std::string>& args) {
         refused.plan.logPath = plan.logPath;
         return refused;
     }
-    plan.action = seen[List]    ? PlanAction::List
-                  : seen[Check] ? PlanAction::Check
-                                : PlanAction::Upgrade;
+    plan.action = seen[List]     ? PlanAction::List
+                  : seen[Check]  ? PlanAction::Check
+                  : seen[Verify] ? PlanAction::Verify
+                                 : PlanAction::Upgrade;
     return parse;
 }
 
 const char UsageText[] =
-    "FlashUpgrade [/S | /LIST | /CHECK] [/DRIVE=N|E:|A:T] [/LOG=FILE] [/BACKUP=DIR] [/REBOOT]\r\n"
-    "\t[/FORCE] [/REINSTALL] [/IGNOREPOWER]\r\n"
+    "FlashUpgrade [/S | /LIST | /CHECK | /VERIFY] [/DRIVE=N|E:|A:T] [/LOG=FILE] [/BACKUP=DIR]\r\n"
+    "\t[/REBOOT] [/FORCE] [/REINSTALL] [/IGNOREPOWER] [/RESTORE=FILE]\r\n"
     "\r\n"
     "Without switches the program opens its window.\r\n"
     "/S\tsilent: upgrades every found drive this firmware is for, no window;\r\n"
     "\ta drive that carries this firmware already is left alone\r\n"
     "/LIST\twrites the found drives to the log, writes nothing to them\r\n"
     "/CHECK\twrites nothing; the exit code says whether /S would write a drive\r\n"
+    "/VERIFY\twrites nothing; reads each drive's whole flash and compares it with\r\n"
+    "\tthe firmware (or FILE of /RESTORE): the strictest check of all\r\n"
     "/DRIVE=N\tonly the drive at list position N (from 0), or at drive letter E:\r\n"
     "\t(Windows NT/2000 and later), or at adapter:target A:T (Windows 95/98)\r\n"
     "/LOG=FILE\tappends the log to FILE (default: FlashUpgrade.log in the TEMP folder)\r\n"
@@ -272,17 +290,21 @@ const char UsageText[] =
     "/FORCE\talso writes drives of another model\r\n"
     "/REINSTALL\talso writes drives that carry this firmware already (/S, /CHECK)\r\n"
     "/IGNOREPOWER\twrites on battery power too (/S)\r\n"
+    "/RESTORE=FILE\twith /S: writes FILE, a backup, instead of the firmware, to the\r\n"
+    "\tdrives its record (FILE.txt beside it) names; with /VERIFY: compares with it\r\n"
     "/?, /HELP\tthis text\r\n"
     "Switches also start with '-'; a value follows '=' or ':'.\r\n"
     "\r\n"
     "Exit codes:\r\n"
     "0\tlisted, this text, or every drive carries this firmware already\r\n"
     "1\t/CHECK: at least one drive would be written\r\n"
+    "\t/VERIFY: a drive's flash differs (0: every drive holds exactly the image)\r\n"
     "3010\tupgraded; restart Windows to load the new firmware\r\n"
     "1641\tupgraded; the restart has been started\r\n"
     "1603\ta drive or the restart failed (see the log)\r\n"
     "1237\ton battery power: nothing written; try again later on mains power\r\n"
     "2\tno drive that this firmware is for\r\n"
     "13\tthe firmware inside the program is missing or damaged\r\n"
+    "\t/RESTORE: FILE refused (unreadable, not 128 KB, damaged, no record)\r\n"
     "87\tunknown switch or bad value\r\n"
     "1618\tanother copy of the program is running";

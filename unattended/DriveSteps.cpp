@@ -102,7 +102,7 @@ bool ExplainFailure(DriveBackend& backend, LoggingFeedback& feedback) {
 }
 
 DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan,
-                             DeviceAccess& device, const FirmwarePayload& payload, RunSeams& seams,
+                             DeviceAccess& device, const FirmwareSource& source, RunSeams& seams,
                              LoggingFeedback& feedback) {
     feedback.SetDrive(drive.position);
     std::string path;
@@ -110,12 +110,36 @@ DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan
         return BackupDrive(drive.record, device, *seams.backup, feedback, path);
     });
     if (plan.hasBackup && backedUp && seams.observer) seams.observer->BackupWritten(drive, path);
-    const bool upgraded = backedUp && RunStepOn(seams.observer, drive, RunStep::Upgrade, [&] {
-                              return UpgradeFirmware(drive.record, device, payload, feedback,
-                                                     seams.pause, seams.awake);
-                          });
+    const bool upgraded =
+        backedUp && RunStepOn(seams.observer, drive, RunStep::Upgrade, [&] {
+            return UpgradeFirmware(drive.record, device, source.Image(), source.Checksum(),
+                                   feedback, seams.pause, seams.awake);
+        });
     if (!backedUp) feedback.Say("not written: no backup");
     feedback.Line(upgraded ? "upgraded" : "not upgraded");
     if (upgraded) return {true, false};
     return {false, ExplainFailure(seams.backend, feedback)};
+}
+
+DriveResult VerifyDrive(const FoundDrive& drive, DeviceAccess& device, const FirmwareSource& source,
+                        RunSeams& seams, LoggingFeedback& feedback) {
+    feedback.SetDrive(drive.position);
+    FlashComparison comparison;
+    if (!RunStepOn(seams.observer, drive, RunStep::Verify, [&] {
+            return VerifyFlash(drive.record, device, source.Image(), feedback, comparison);
+        })) {
+        feedback.Say("the flash could not be read");
+        return {false, ExplainFailure(seams.backend, feedback)};
+    }
+    if (comparison.differingChunks == 0) {
+        feedback.Say("the flash equals the image");
+    } else {
+        feedback.Say(
+            FormatText("the flash differs from the image: first at offset 0x%05X, in %d "
+                       "of %u chunks of 16 KB",
+                       static_cast<unsigned>(comparison.firstDifference),
+                       comparison.differingChunks, static_cast<unsigned>(ImageSize / ChunkSize)));
+    }
+    if (seams.observer) seams.observer->Verified(drive, comparison);
+    return {true, false, comparison.differingChunks != 0};
 }

@@ -18,18 +18,26 @@ bool IsChosen(const DriveChoice& choice, int position, const DeviceRecord& drive
 // again, or cannot be judged; logs the verdict otherwise.
 bool DecideWrite(const FoundDrive& drive, const UnattendedPlan& plan, LoggingFeedback& feedback);
 
-// What became of the steps on one drive: whether it was written, and
-// whether a failure was one of a drive in use.
+// What became of the steps on one drive: whether they were done (the drive
+// written, or its flash read and compared), whether a failure was one of a
+// drive in use, and whether the flash read differs from the image.
 struct DriveResult {
-    bool upgraded;
+    bool done;
     bool inUse;
+    bool differs = false;
 };
 
-// The backup when the plan asks for it, then the upgrade, each between the
-// observer's start and end; after a failure, the back-end's explanation.
+// The backup when the plan asks for it, then the write of the source's
+// image, each between the observer's start and end; after a failure, the
+// back-end's explanation.
 DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan,
-                             DeviceAccess& device, const FirmwarePayload& payload, RunSeams& seams,
+                             DeviceAccess& device, const FirmwareSource& source, RunSeams& seams,
                              LoggingFeedback& feedback);
+
+// Reads the drive's flash and compares it with the source's image; says
+// whether it is equal, or where it differs and in how many chunks.
+DriveResult VerifyDrive(const FoundDrive& drive, DeviceAccess& device, const FirmwareSource& source,
+                        RunSeams& seams, LoggingFeedback& feedback);
 
 // Why a drive's operation failed, when the back-end can tell: said to the
 // user with what to do. True when the drive was in use.

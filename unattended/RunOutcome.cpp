@@ -27,8 +27,11 @@ constexpr OutcomeRow Rows[] = {
     {0, 0, "up to date, nothing written"},
     {1, 1, "a drive would be written"},
     {1237, 75, "on battery, nothing written; try again on mains power"},
+    {0, 0, "every drive holds exactly the image"},
+    {1, 1, "a drive's flash differs from the image"},
+    {13, 4, "backup file refused, nothing sent"},
 };
-static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::OnBattery) + 1,
+static_assert(sizeof Rows / sizeof Rows[0] == static_cast<int>(RunOutcome::BadRestoreFile) + 1,
               "one row per outcome");
 
 }  // namespace

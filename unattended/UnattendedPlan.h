@@ -14,6 +14,7 @@ enum class PlanAction {
     Help,     // the usage text
     Save,     // the chosen drive's whole flash into a file (the console program)
     Check,    // nothing written: whether an upgrade would write any drive
+    Verify,   // nothing written: whether each drive's flash holds exactly the image
 };
 
 // Which found drives a run acts on.
@@ -44,7 +45,10 @@ struct UnattendedPlan {
     bool reinstall = false;    // write drives that carry this firmware already
     bool ignorePower = false;  // write on battery too
     std::string savePath;      // when Save
-    bool overwrite = false;    // Save may replace an existing file
+    // Upgrade and Verify: a backup file instead of the payload's image.
+    bool hasRestore = false;
+    std::string restorePath;  // when hasRestore
+    bool overwrite = false;   // Save may replace an existing file
     // The switches as given, for the log.
     std::string switchText;
 };

@@ -13,15 +13,6 @@
 
 namespace {
 
-// Empty when the image may be written; otherwise why not.
-std::string PayloadProblem(const FirmwarePayload& payload) {
-    if (payload.IsPlaceholder()) return "unfilled (Need Combine firmware first !!)";
-    const unsigned computed = ImageChecksum(payload.Image(), ImageSize);
-    const unsigned stored = payload.StoredChecksum();
-    if (computed == stored) return "";
-    return FormatText("checksum does not match (%04X / %04X)", computed, stored);
-}
-
 RunOutcome Finish(RunLog& log, RunSeams& seams, RunOutcome outcome) {
     log.Line(FormatText("Result: %s, exit code %d", seams.outcomeText(outcome),
                         seams.exitCode(outcome)));
@@ -58,9 +49,10 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
     const bool check = plan.action == PlanAction::Check;
     const bool save = plan.action == PlanAction::Save;
     const bool list = plan.action == PlanAction::List;
+    const bool verify = plan.action == PlanAction::Verify;
     // Upgrade and Check decide alike; only Upgrade writes.
     const bool decides = upgrade || check;
-    if (!decides && !save && !list) return Finish(log, seams, RunOutcome::Help);
+    if (!decides && !save && !list && !verify) return Finish(log, seams, RunOutcome::Help);
     LoggingFeedback feedback(log, seams.backend, seams.echo, seams.observer);
     // A line of the run, not of one drive, that the user should read too.
     auto say = [&](const std::string& text) {
@@ -68,18 +60,25 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         if (seams.observer) seams.observer->Notice(text);
     };
 
-    const std::string problem = PayloadProblem(payload);
-    if (!problem.empty()) {
-        if (decides) {
-            say("Payload: " + problem);
-            return Finish(log, seams, RunOutcome::BadPayload);
-        }
-        log.Line("Payload: " + problem);
-    } else {
-        log.Line(FormatText("Payload: firmware %s for model %u, checksum %04X",
-                            payload.Version().c_str(), static_cast<unsigned>(payload.ModelId()),
-                            static_cast<unsigned>(payload.StoredChecksum())));
+    // What the run writes or compares with: the payload, or a backup file
+    // read and checked before any drive is touched.
+    const PayloadSource carried(payload);
+    RestoreSource restore;
+    if (plan.hasRestore && seams.files == nullptr) {
+        say("Restore: cannot read files here");
+        return Finish(log, seams, RunOutcome::BadUsage);
     }
+    if (plan.hasRestore) restore.Load(plan.restorePath, plan.force, *seams.files);
+    const FirmwareSource& source =
+        plan.hasRestore ? static_cast<const FirmwareSource&>(restore) : carried;
+    if (seams.observer) seams.observer->SourceRead(source);
+    const std::string problem = source.Problem();
+    if (!problem.empty() && (decides || verify)) {
+        say(problem);
+        return Finish(log, seams,
+                      plan.hasRestore ? RunOutcome::BadRestoreFile : RunOutcome::BadPayload);
+    }
+    log.Line(problem.empty() ? source.Description() : problem);
     if (upgrade && plan.hasBackup && (seams.backup == nullptr || !seams.backup->Exists())) {
         say("Backup folder not found: " + plan.backupFolder);
         return Finish(log, seams, RunOutcome::BadUsage);
@@ -112,8 +111,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         const std::string address = seams.backend.AddressOf(drive);
         log.Line(DriveLogText(position, address, drive));
         const bool chosen = IsChosen(plan.drive, position, drive, seams.backend);
-        found.push_back({position, address, drive, JudgeDrive(payload.ModelId(), drive), chosen,
-                         JudgeUpToDate(payload.ModelId(), payload.Version(), drive), false});
+        found.push_back(
+            {position, address, drive, source.Judge(drive), chosen, source.UpToDate(drive), false});
         FoundDrive& entry = found.back();
         if (!chosen) continue;
         const GuardVerdict& verdict = entry.verdict;
@@ -126,7 +125,7 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
             feedback.Line(std::string(save ? "model guard not needed to read: "
                                            : "model guard skipped (forced): ") +
                           verdict.reason);
-        } else if (decides) {
+        } else if (decides || verify) {
             feedback.Say("model guard refuses: " + verdict.reason);
         } else {
             feedback.Line("model guard refuses: " + verdict.reason + upToDate);
@@ -164,6 +163,18 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         }
         return Finish(log, seams, AfterDrives(failures, inUse, RunOutcome::Saved));
     }
+    if (verify) {
+        int differ = 0;
+        for (const FoundDrive& drive : found) {
+            if (!drive.chosen || (!drive.verdict.passes && !plan.force)) continue;
+            const DriveResult result = VerifyDrive(drive, *device, source, seams, feedback);
+            failures += !result.done;
+            inUse += result.inUse;
+            differ += result.differs;
+        }
+        const RunOutcome read = differ ? RunOutcome::Differs : RunOutcome::Verified;
+        return Finish(log, seams, AfterDrives(failures, inUse, read));
+    }
 
     std::vector<FoundDrive> writes;
     std::copy_if(found.begin(), found.end(), std::back_inserter(writes),
@@ -195,8 +206,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
     }
 
     for (const FoundDrive& drive : writes) {
-        const DriveResult result = BackUpAndUpgrade(drive, plan, *device, payload, seams, feedback);
-        failures += !result.upgraded;
+        const DriveResult result = BackUpAndUpgrade(drive, plan, *device, source, seams, feedback);
+        failures += !result.done;
         inUse += result.inUse;
     }
     device.reset();

@@ -9,7 +9,9 @@
 #include "flash/OperatorFeedback.h"
 #include "flash/OutputFile.h"
 #include "flash/UpgradeFirmware.h"
+#include "flash/VerifyFlash.h"
 #include "payload/FirmwarePayload.h"
+#include "unattended/FirmwareSource.h"
 #include "unattended/ModelGuard.h"
 #include "unattended/PowerGuard.h"
 #include "unattended/RestartSequence.h"
@@ -89,7 +91,7 @@ struct FoundDrive {
     bool willWrite;  // the run writes it (or, checking, would)
 };
 
-enum class RunStep { Backup, Upgrade, Save };
+enum class RunStep { Backup, Upgrade, Save, Verify };
 
 // What a console shows of a run beside its log. Nothing here is needed: each
 // call does nothing (and confirms) unless the front-end says otherwise.
@@ -110,6 +112,10 @@ class RunObserver {
     virtual void Notice(const std::string&) {}
     // The backup of a drive is complete in this file.
     virtual void BackupWritten(const FoundDrive&, const std::string& /*path*/) {}
+    // What the run writes or compares with, once read (usable or not).
+    virtual void SourceRead(const FirmwareSource&) {}
+    // A drive's flash was read and compared with the image.
+    virtual void Verified(const FoundDrive&, const FlashComparison&) {}
 };
 
 // The platform around a run. backup is needed when the plan asks for
@@ -139,6 +145,8 @@ struct RunSeams {
     StayAwake* awake = nullptr;
     // The words of the log's last line.
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
+    // Needed when the plan puts a backup back (or compares with one).
+    SourceFiles* files = nullptr;
 };
 
 // Runs an Upgrade, Check, List or Save plan to its end and logs every step:
@@ -150,8 +158,12 @@ struct RunSeams {
 // then the restart when asked and every drive was upgraded. A Check plan
 // stops before the power status: whether a drive would be written is its
 // outcome. A Save plan reads the one chosen drive's flash into plan.savePath
-// instead (any model; an existing file only with plan.overwrite). The last
-// line holds the outcome and its exit code.
+// instead (any model; an existing file only with plan.overwrite). A Verify
+// plan reads the flash of each selected drive that passes and compares it
+// with the image. With plan.hasRestore a backup file (RestoreSource) takes
+// the payload's place: its record decides the drives and whether each is up
+// to date, and a refused file reaches no drive. The last line holds the
+// outcome and its exit code.
 RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payload,
                          RunSeams& seams);
 

@@ -21,8 +21,8 @@ std::string Describe(const SwitchParse& parse) {
         return "87 " + parse.reason + (parse.plan.hasLog ? " log=" + parse.plan.logPath : "");
     const UnattendedPlan& p = parse.plan;
     const DriveChoice& d = p.drive;
-    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",
-                                                "help",   "save",    "check"}[int(p.action)];
+    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",  "help",
+                                                "save",   "check",   "verify"}[int(p.action)];
     if (d.kind == DriveChoice::Position) text += FormatText(" drive #%d", d.position);
     if (d.kind == DriveChoice::Letter) text += FormatText(" drive %c:", d.letter);
     if (d.kind == DriveChoice::AdapterTarget)
@@ -33,6 +33,7 @@ std::string Describe(const SwitchParse& parse) {
     if (p.force) text += " force";
     if (p.reinstall) text += " reinstall";
     if (p.ignorePower) text += " ignore power";
+    if (p.hasRestore) text += " restore=" + p.restorePath;
     return text;
 }
 
@@ -85,6 +86,19 @@ TEST(CommandLine, PlansAndRefusals) {
         {"x /LIST /DRIVE=2 /FORCE /LOG=l", "list drive #2 log=l force"},
         {"x /S /ReInstall -ignorepower", "upgrade reinstall ignore power"},
         {"x /check /DRIVE=E: /FORCE /REINSTALL /LOG=l", "check drive E: log=l force reinstall"},
+        {"x /VERIFY", "verify"},
+        {"x /verify /DRIVE=E: /FORCE /RESTORE=C:\\b.bin",
+         "verify drive E: force restore=C:\\b.bin"},
+        {"x /S /RESTORE=b.bin /BACKUP=C:\\b /REINSTALL /IGNOREPOWER",
+         "upgrade backup=C:\\b reinstall ignore power restore=b.bin"},
+        {"x /VERIFY /S", "87 /VERIFY excludes /S, /LIST and /CHECK"},
+        {"x /LIST /VERIFY", "87 /VERIFY excludes /S, /LIST and /CHECK"},
+        {"x /RESTORE=b.bin", "87 /RESTORE needs /S or /VERIFY"},
+        {"x /CHECK /RESTORE=b.bin", "87 /RESTORE needs /S or /VERIFY"},
+        {"x /VERIFY /REINSTALL",
+         "87 /BACKUP, /REBOOT, /REINSTALL and /IGNOREPOWER do nothing with /VERIFY"},
+        {"x /VERIFY /BACKUP=C:\\",
+         "87 /BACKUP, /REBOOT, /REINSTALL and /IGNOREPOWER do nothing with /VERIFY"},
         {"x /?", "help"},
         {"x /S /HELP", "help"},
         {"x /bogus /S /S -?", "help"},
@@ -128,10 +142,11 @@ TEST(CommandLine, PlansAndRefusals) {
 // run of the Windows program can end with (it never asks to confirm).
 TEST(CommandLine, UsageNamesEverySwitchAndExitCode) {
     const std::string usage = std::string("\r\n") + UsageText + "\r\n";
-    for (const char* name : {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT",
-                             "FORCE", "REINSTALL", "IGNOREPOWER", "?, /HELP"})
+    for (const char* name :
+         {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT", "FORCE", "REINSTALL",
+          "IGNOREPOWER", "VERIFY", "RESTORE=FILE", "?, /HELP"})
         EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
-    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::OnBattery); ++outcome) {
+    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::BadRestoreFile); ++outcome) {
         if (static_cast<RunOutcome>(outcome) == RunOutcome::Declined) continue;
         const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
         EXPECT_NE(usage.find(FormatText("\r\n%d\t", code)), std::string::npos) << code;
@@ -165,11 +180,12 @@ std::string Quote(const std::string& arg) {
 // branch that these pieces do not reach).
 TEST(CommandLine, FuzzedCommandLines) {
     static const char* const pieces[] = {
-        "/",      "-",       "S",    "s",      "LIST", "Drive",       "LOG",        "backup",
-        "REBOOT", "force",   "?",    "HELP",   "=",    ":",           "\"",         "\\",
-        " ",      "\t",      "0",    "9",      "E",    "255",         "256",        "1:0",
-        "C:\\",   "..",      "\xE9", "\xFF",   "\x01", "99999999999", "/S ",        "/LIST",
-        "/LOG=",  "/DRIVE=", "\"\"", "\\\\\"", "x",    "/CHECK",      "/REINSTALL", "/IGNOREPOWER"};
+        "/",       "-",      "S",       "s",           "LIST",   "Drive",      "LOG",
+        "backup",  "REBOOT", "force",   "?",           "HELP",   "=",          ":",
+        "\"",      "\\",     "/VERIFY", "/RESTORE=",   " ",      "\t",         "0",
+        "9",       "E",      "255",     "256",         "1:0",    "C:\\",       "..",
+        "\xE9",    "\xFF",   "\x01",    "99999999999", "/S ",    "/LIST",      "/LOG=",
+        "/DRIVE=", "\"\"",   "\\\\\"",  "x",           "/CHECK", "/REINSTALL", "/IGNOREPOWER"};
     const char* env = std::getenv("FUZZ_COMMAND_LINES");
     const long count = env ? std::atol(env) : 20000;
     std::mt19937 random(20240501);

@@ -7,6 +7,7 @@
 #include "payload/DriveModels.h"
 #include "tests/unit/Rig.h"
 #include "unattended/BackupName.h"
+#include "unattended/BackupRecord.h"
 #include "unattended/CommandLine.h"
 #include "unattended/ModelGuard.h"
 #include "unattended/ProgramStart.h"
@@ -196,17 +197,19 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
 }
 
 // Everything around a run: drives behind letters E, F, ... (model '4'
-// passes the guard, 'u' too and carries the firmware already, any other
-// character does not), each flash filled with its own letter; the log, the
-// clock, the backup folder, the restart, the power status, a console's view
-// (its lines in the log, "observer: ..."), and what the start of the Windows
-// program asks of the system.
+// passes the guard, 'u' too and carries the firmware already, 'o' is the
+// same model with revision 4.9V, any other character is another model),
+// each flash filled with its own letter; the log, the clock, the backup
+// folder, the restart, the power status, the files a restore reads, a
+// console's view (its lines in the log, "observer: ..."), and what the start
+// of the Windows program asks of the system.
 struct World : ProgramStartPlatform,
                DriveBackend,
                LogClock,
                BackupFolder,
                RestartPlatform,
                PowerProbe,
+               SourceFiles,
                RunObserver {
     struct Sink : LogSink {
         std::vector<std::string>& lines;
@@ -214,8 +217,10 @@ struct World : ProgramStartPlatform,
         void WriteLine(const std::string& line) override { lines.push_back(line); }
     };
     static SimDriveIdentity Model(char model, int n) {
-        SimDriveIdentity identity{5, model == '4' || model == 'u' ? "DVD-ROM" : "SIMDRIVE", "16X",
-                                  model == 'u' ? "5.1V" : "5.0V"};
+        SimDriveIdentity identity{5, std::strchr("4uo", model) ? "DVD-ROM" : "SIMDRIVE", "16X",
+                                  model == 'u'   ? "5.1V"
+                                  : model == 'o' ? "4.9V"
+                                                 : "5.0V"};
         identity.flashFill = static_cast<uint8_t>('E' + n);
         return identity;
     }
@@ -239,6 +244,7 @@ struct World : ProgramStartPlatform,
     std::string unopenable;
     std::map<std::string, char> planted;
     bool nineX = false;
+    std::map<std::string, std::string> sources;  // what a restore may read, by path
 
     LogTime Now() override { return {2024, 5, 1, 3, 4, 7}; }
     std::string Description() override { return "Windows NT family, SCSI pass-through"; }
@@ -300,7 +306,17 @@ struct World : ProgramStartPlatform,
                        5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
         seams.observer = this;
         seams.power = this;
+        seams.files = this;
         return seams;
+    }
+    // A file named "unreadable" cannot be read.
+    Result Read(const std::string& path, size_t limit, std::string& data,
+                std::string& why) override {
+        why = sources.count(path) ? "unreadable" : "missing";
+        if (!sources.count(path) || sources[path] == "unreadable")
+            return sources.count(path) ? Result::Failed : Result::Missing;
+        data = sources[path].substr(0, limit + 1);
+        return Result::Read;
     }
     PowerVerdict Read() override { return JudgeWindowsPower(true, battery ? 0 : 1, 1); }
     void DrivesFound(const std::vector<FoundDrive>& drives) override {
@@ -340,12 +356,35 @@ struct World : ProgramStartPlatform,
         folderExists = what != "no folder";
         privilegeError = what == "no privilege" ? 1300 : 0;
         restartResult = what == "no restart" ? 0 : 1;
-        if (what == "unfilled") std::copy_n("INSERT_FIRMWARE", 15, block.begin());
+        if (what.find("backup") == 0) ArrangeBackup(what);
+        if (what == "holds the image" || what == "differs in 2 chunks") {
+            rig.drive->Flash().assign(block.begin() + PayloadImageOffset, block.end());
+            if (what[0] == 'd') rig.drive->Flash()[0x8010] ^= 1, rig.drive->Flash()[0x14000] ^= 1;
+        }
+        if (what.find("unfilled") != std::string::npos)
+            std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
         if (what == "version 1.58") block = PayloadBlock('4', "1.58");
         battery = what == "battery";
         backendFails = what == "no back-end";
         backendDead = what == "dead back-end";
+    }
+    // A backup C:\b\fw.bin (all 'Z') of a DVD-ROM 16X 4.9V with its record,
+    // and what else the words ask for.
+    void ArrangeBackup(const std::string& what) {
+        DeviceRecord drive = Drive("DVD-ROM ", "16X             ", "4.9V");
+        drive.ChipCode = 0x3120;
+        std::string& image = sources["C:\\b\\fw.bin"] = std::string(ImageSize, 'Z');
+        std::string& record = sources["C:\\b\\fw.txt"] =
+            FormatBackupRecord(RecordOfBackup(drive, reinterpret_cast<const uint8_t*>(image.data()),
+                                              ImageSize, Now(), "x"),
+                               "\r\n");
+        if (what == "backup damaged") image[0x4321] ^= 1;
+        if (what == "backup short") image.pop_back();
+        if (what == "backup without record") sources.erase("C:\\b\\fw.txt");
+        if (what == "backup, bad record") record += "x=1";
+        if (what == "backup, unreadable record") record = "unreadable";
+        if (what == "backup, record of 256 KB") record.replace(record.find("131072"), 6, "262144");
     }
 };
 
@@ -453,6 +492,64 @@ TEST(Unattended, Runs) {
         {"44", "x /S /DRIVE=G:", "", 2, "00", "The chosen drive was not found"},
         {"44", "x /S /DRIVE=0:0", "", 2, "00", "The chosen drive was not found"},
         {"44", "x /LIST /DRIVE=3", "", 2, "00", "The chosen drive was not found"},
+        // A backup put back: its record says which drives it is for and when
+        // one carries it; a file that is not whole and as recorded reaches no
+        // drive, forced or not; without a record only a forced run writes.
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /BACKUP=C:\\b", "backup", 3010, "1",
+         "Restore: C:\\b\\fw.bin, 131072 bytes, SHA-256 |as its record says: vendor \"DVD-ROM \", "
+         "product \"16X             \", revision \"4.9V\", chip code 0x3120, version 0.0, read on "
+         "2024-05-01 03:04:07 by x|!Payload:|Drive 0: model guard passes: \"DVD-ROM 16X       "
+         "      \" with chip code 0x3120, as the backup's drive|Drive 0: not up to date: the "
+         "drive's firmware \"5.0V\", the backup's \"4.9V\"|Drive 0: backup written|Drive 0: "
+         "upgraded|Result: upgraded, restart needed"},
+        {"o", "x /S /RESTORE=C:\\b\\fw.bin", "backup", 0, "0",
+         "observer: Drive 0: up to date: the drive's firmware \"4.9V\" is the backup's \"4.9V\"; "
+         "not written"},
+        {"o", "x /S /RESTORE=C:\\b\\fw.bin /REINSTALL", "backup, unfilled", 3010, "1",
+         "4.9V\"; written again"},
+        {"x4", "x /S /RESTORE=C:\\b\\fw.bin", "backup", 3010, "01",
+         "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X             \" with chip code "
+         "0x3120, the backup is of \"DVD-ROM 16X             \" with chip code 0x3120|Drive 1: "
+         "upgraded"},
+        {"x", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup", 3010, "1",
+         "model guard skipped (forced): the drive is"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup damaged", 13, "0",
+         "observer: Restore: C:\\b\\fw.bin is damaged: its SHA-256 is |, its record's |!Platform:|"
+         "Result: backup file refused, nothing sent, exit code 13"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup short", 13, "0",
+         "Restore: C:\\b\\fw.bin holds 131071 bytes, a drive's flash 131072 (0x20000)"},
+        {"4", "x /S /RESTORE=C:\\b\\none.bin", "backup", 13, "0",
+         "Restore: cannot read C:\\b\\none.bin: missing"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup without record", 13, "0",
+         "Restore: no record: the backup's origin cannot be checked (C:\\b\\fw.txt: missing)"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup without record", 3010, "1",
+         "; no record: the backup's origin cannot be checked (forced)|model guard skipped "
+         "(forced): "
+         "no record|up to date cannot be judged: no record: the backup's origin cannot be "
+         "checked; written as before|Drive 0: upgraded"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, bad record", 13, "0",
+         "Restore: the record C:\\b\\fw.txt is malformed: line 11: unknown key \"x\""},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, unreadable record", 13, "0",
+         "Restore: cannot read the record C:\\b\\fw.txt: unreadable"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup, record of 256 KB", 13, "0",
+         "the record C:\\b\\fw.txt is of a flash of 262144 bytes"},
+        // Verify: each drive's flash read and held against the image.
+        {"4", "x /VERIFY", "", 1, "0",
+         "observer: Drive 0: the flash differs from the image: first at offset 0x00000, in 8 of 8 "
+         "chunks of 16 KB|!status:|Result: a drive's flash differs from the image, exit code 1"},
+        {"4x", "x /VERIFY", "holds the image", 0, "00",
+         "Drive 1: model guard refuses|Drive 0: the flash equals the image|Result: every drive "
+         "holds exactly the image, exit code 0"},
+        {"4x", "x /VERIFY /FORCE", "differs in 2 chunks", 1, "00",
+         "Drive 0: the flash differs from the image: first at offset 0x08010, in 2 of 8|Drive 1: "
+         "the flash differs"},
+        {"o4", "x /VERIFY /RESTORE=C:\\b\\fw.bin /DRIVE=1", "backup", 1, "00",
+         "as the backup's drive|Drive 1: the flash differs"},
+        {"4", "x /VERIFY", "f8000", 1603, "0",
+         "attempt at flash offset 0x08000 failed: flash read|Drive 0: the flash could not be read|"
+         "Result: failed"},
+        {"x", "x /VERIFY", "", 2, "0", "model guard refuses|No drive that this firmware is for"},
+        {"4", "x /VERIFY", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
         {"4", "x /S", "no back-end", 1603, "0",
          "Back-end failed: Initialized Failed (Windows NT/2000)!!"},
         {"4", "x /S", "dead back-end", 1603, "0", "Back-end failed:|!Drives found"},
@@ -462,13 +559,17 @@ TEST(Unattended, Runs) {
         World world(c.models);
         world.Arrange(c.arrange);
         const std::vector<uint8_t> before = world.rig.drive->Flash();
-        const std::vector<uint8_t> image(world.block.begin() + PayloadImageOffset,
-                                         world.block.end());
+        // What a written drive holds: the payload's image, or the backup put back.
+        const std::string backup = world.sources["C:\\b\\fw.bin"];
+        const std::vector<uint8_t> image =
+            std::strstr(c.line, "/S /RESTORE=")
+                ? std::vector<uint8_t>(backup.begin(), backup.end())
+                : std::vector<uint8_t>(world.block.begin() + PayloadImageOffset, world.block.end());
         EXPECT_EQ(world.Run(c.line), c.code);
         for (size_t n = 0; c.models[n]; ++n) {
             const SimulatedDrive& drive = *world.rig.carrier.Drive(static_cast<char>('E' + n));
-            EXPECT_EQ(drive.Flash() == image, c.written[n] == '1') << n;
             EXPECT_EQ(drive.Committed(), c.written[n] == '1') << n;
+            EXPECT_TRUE(!drive.Committed() || drive.Flash() == image) << n;
         }
         size_t at = 0;
         std::istringstream logged(c.logged);
