@@ -26,15 +26,21 @@ const char* StateWord(UpToDateVerdict::State state) {
     }
 }
 
-const char* ActionWord(PlanAction action) {
-    switch (action) {
+const char* ActionWord(const UnattendedPlan& plan) {
+    switch (plan.action) {
         case PlanAction::List:
             return "list";
         case PlanAction::Check:
             return "check";
+        case PlanAction::Verify:
+            return "verify";
         default:
-            return "upgrade";
+            return plan.hasRestore ? "restore" : "upgrade";
     }
+}
+
+json Text(const std::string& bytes) {
+    return InquiryTextForJson(bytes);
 }
 
 json Firmware(const FirmwarePayload& payload) {
@@ -81,7 +87,7 @@ void JsonReport::SetStatusText(const std::string& text) {
 }
 
 void JsonReport::DrivesFound(const std::vector<FoundDrive>& drives) {
-    for (const FoundDrive& drive : drives) entries_.push_back({drive, "", "", "", ""});
+    for (const FoundDrive& drive : drives) entries_.push_back({drive, "", "", "", "", false, {}});
     next_.DrivesFound(drives);
 }
 
@@ -98,6 +104,7 @@ void JsonReport::StepEnded(const FoundDrive& drive, RunStep step, bool succeeded
     if (Entry* entry = Find(drive.position)) {
         if (step == RunStep::Backup && !succeeded) entry->done = "backup failed";
         if (step == RunStep::Upgrade) entry->done = succeeded ? "upgraded" : "failed";
+        if (step == RunStep::Verify && !succeeded) entry->done = "failed";
     }
     current_ = nullptr;
     next_.StepEnded(drive, step, succeeded);
@@ -110,6 +117,23 @@ void JsonReport::Notice(const std::string& text) {
         if (Entry* entry = Find(position)) entry->notice = text.substr(text.find(": ") + 2);
     }
     next_.Notice(text);
+}
+
+void JsonReport::SourceRead(const FirmwareSource& source) {
+    if (const BackupRecord* record = source.Record()) {
+        hasRecord_ = true;
+        record_ = *record;
+    }
+    next_.SourceRead(source);
+}
+
+void JsonReport::Verified(const FoundDrive& drive, const FlashComparison& comparison) {
+    if (Entry* entry = Find(drive.position)) {
+        entry->verified = true;
+        entry->comparison = comparison;
+        entry->done = comparison.differingChunks ? "differs" : "equal";
+    }
+    next_.Verified(drive, comparison);
 }
 
 void JsonReport::BackupWritten(const FoundDrive& drive, const std::string& path) {
@@ -130,6 +154,11 @@ std::string JsonReport::Document(RunOutcome outcome, int exitCode) const {
         } else if (!d.verdict.passes && !plan_.force) {
             done = "skipped: another model";
             result = d.verdict.reason;
+        } else if (plan_.action == PlanAction::Verify) {
+            if (done.empty()) {
+                done = "not read";
+                result = LinuxOutcomeText(outcome);
+            }
         } else if (!d.willWrite) {
             done = "skipped: up to date";
             result = d.upToDate.reason;
@@ -158,15 +187,34 @@ std::string JsonReport::Document(RunOutcome outcome, int exitCode) const {
             {"result", result},
             {"backup", entry.backup.empty() ? json() : json(entry.backup)},
         });
+        if (plan_.action != PlanAction::Verify) continue;
+        const FlashComparison& c = entry.comparison;
+        drives.back()["verify"] =
+            !entry.verified
+                ? json()
+                : json{{"equal", c.differingChunks == 0},
+                       {"first_difference", c.differingChunks ? json(c.firstDifference) : json()},
+                       {"differing_chunks", c.differingChunks}};
     }
-    const json document = {
-        {"action", ActionWord(plan_.action)},
-        {"firmware", Firmware(payload_)},
-        {"drives", drives},
-        {"notices", notices_},
-        {"outcome", LinuxOutcomeText(outcome)},
-        {"exit_code", exitCode},
-    };
+    json restore;
+    if (plan_.hasRestore) {
+        const BackupRecord& r = record_;
+        restore = {{"file", plan_.restorePath}, {"record", json()}};
+        if (hasRecord_) {
+            restore["record"] = {
+                {"vendor", Text(r.vendor)},        {"product", Text(r.product)},
+                {"revision", Text(r.revision)},    {"chip_code", FormatText("%04X", r.chipCode)},
+                {"version_major", r.versionMajor}, {"version_minor", r.versionMinor},
+                {"flash_size", r.flashSize},       {"date", Text(r.date)},
+                {"program", Text(r.program)},      {"sha256", r.sha256}};
+        }
+    }
+    json document = {{"action", ActionWord(plan_)}, {"firmware", Firmware(payload_)}};
+    if (plan_.hasRestore) document["restore"] = restore;
+    document["drives"] = drives;
+    document["notices"] = notices_;
+    document["outcome"] = LinuxOutcomeText(outcome);
+    document["exit_code"] = exitCode;
     // The texts that are not a drive's (paths, notices) are UTF-8 where the
     // system's are; a byte that is not valid UTF-8 becomes U+FFFD rather than
     // an exception.

@@ -37,6 +37,8 @@ class JsonReport : public OperatorFeedback, public RunObserver {
     void StepEnded(const FoundDrive& drive, RunStep step, bool succeeded) override;
     void Notice(const std::string& text) override;
     void BackupWritten(const FoundDrive& drive, const std::string& path) override;
+    void SourceRead(const FirmwareSource& source) override;
+    void Verified(const FoundDrive& drive, const FlashComparison& comparison) override;
 
     // The document, once the run has ended so; always valid JSON (UTF-8),
     // whatever bytes the drives reported.
@@ -49,6 +51,8 @@ class JsonReport : public OperatorFeedback, public RunObserver {
         std::string status;  // the last status text of its steps
         std::string notice;  // the last notice about it
         std::string backup;
+        bool verified = false;
+        FlashComparison comparison;
     };
     Entry* Find(int position);
 
@@ -58,6 +62,8 @@ class JsonReport : public OperatorFeedback, public RunObserver {
     RunObserver& next_;
     std::vector<Entry> entries_;
     std::vector<std::string> notices_;
+    bool hasRecord_ = false;
+    BackupRecord record_;       // of the backup a restore or a verify reads
     Entry* current_ = nullptr;  // the drive of the step under way
 };
 

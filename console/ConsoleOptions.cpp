@@ -10,9 +10,12 @@ const char ConsoleUsageText[] =
     "Usage: flash-upgrade --list [OPTION]...\n"
     "  or:  flash-upgrade --check [OPTION]...\n"
     "  or:  flash-upgrade --upgrade [OPTION]...\n"
+    "  or:  flash-upgrade --restore FILE [OPTION]...\n"
+    "  or:  flash-upgrade --verify [--restore FILE] [OPTION]...\n"
     "  or:  flash-upgrade --save FILE --drive N|PATH [OPTION]...\n"
     "Replace the firmware of a DVD-ROM drive with the one this program carries\n"
     "(combine-firmware puts it in), or save a drive's firmware to a file.\n"
+    "Put a saved firmware back, or tell by its contents what a drive holds.\n"
     "\n"
     "Actions (exactly one):\n"
     "      --list           print the firmware this program carries and the drives\n"
@@ -27,6 +30,16 @@ const char ConsoleUsageText[] =
     "                       one --drive names; each 16 KB chunk is read back and\n"
     "                       compared, and gets up to five attempts; a drive that\n"
     "                       carries this firmware already is left alone\n"
+    "      --restore FILE   write FILE, a backup this program saved, as --upgrade\n"
+    "                       writes the firmware, to every drive its record\n"
+    "                       (FILE.txt) is for: the same vendor, product and chip\n"
+    "                       code; a drive whose revision is the record's is left\n"
+    "                       alone\n"
+    "      --verify         write nothing: read each drive's whole flash (128 KB)\n"
+    "                       and compare it with the firmware, or with --restore\n"
+    "                       FILE (0 every drive holds exactly it, 1 one differs;\n"
+    "                       the first differing offset and the differing 16 KB\n"
+    "                       chunks are said)\n"
     "      --save FILE      read the whole flash of the drive --drive names into\n"
     "                       FILE\n"
     "\n"
@@ -38,14 +51,14 @@ const char ConsoleUsageText[] =
     "                       drive whose backup fails is not written\n"
     "      --log FILE       append a log of the run to FILE, one event a line\n"
     "      --force          also write drives of another model (skip the model\n"
-    "                       check)\n"
+    "                       check); --restore: also without a record\n"
     "      --reinstall      also write (or, with --check, count) the drives that\n"
     "                       carry this firmware already\n"
     "      --ignore-power   write on battery power too\n"
-    "      --json           with --list, --check or --upgrade: print one JSON\n"
-    "                       document on the standard output instead of the table\n"
-    "                       (the firmware, every drive and what was done to it,\n"
-    "                       the outcome and the exit status)\n"
+    "      --json           with --list, --check, --upgrade, --restore or --verify:\n"
+    "                       print one JSON document on the standard output instead\n"
+    "                       of the table (the firmware, every drive and what was\n"
+    "                       done to it, the outcome and the exit status)\n"
     "      --yes            write without asking first\n"
     "      --overwrite      let --save replace an existing FILE\n"
     "  -h, --help           show this help and exit\n"
@@ -64,10 +77,21 @@ const char ConsoleUsageText[] =
     "online it writes nothing and ends with 75, to be tried again on mains power\n"
     "(--ignore-power skips this).\n"
     "\n"
+    "To undo an upgrade, put its backup back: --restore DIR/NAME.bin. Each backup\n"
+    "NAME.bin has a record NAME.txt beside it: the drive's vendor, product and\n"
+    "revision as reported, chip code, version numbers and flash size, the date,\n"
+    "the program and the SHA-256 of NAME.bin. --restore and --verify --restore\n"
+    "refuse, nothing written (exit 4): a FILE that cannot be read or is not\n"
+    "131072 bytes; a record that is missing (--force goes on without one),\n"
+    "unreadable or malformed; a FILE whose SHA-256 is not the record's, forced\n"
+    "or not. A drive that loads the old firmware after a power cycle reports\n"
+    "the record's revision: up to date, left alone unless --reinstall.\n"
+    "\n"
     "Writing needs root (or the CAP_SYS_RAWIO capability); listing needs read\n"
-    "access to the device nodes, saving read and write access. A mounted drive\n"
-    "is neither written nor saved: unmount it first. --save writes a new file\n"
-    "beside FILE and renames it into place, so FILE is never left half written.\n"
+    "access to the device nodes, saving and verifying read and write access. A\n"
+    "mounted drive is neither written nor read: unmount it first. --save writes\n"
+    "a new file beside FILE and renames it into place, so FILE is never left\n"
+    "half written.\n"
     "\n"
     "One copy of root's runs at a time: each holds /run/flash-upgrade.lock\n"
     "(root's, mode 0600) with flock. Anything else found there, or a /run that\n"
@@ -77,15 +101,16 @@ const char ConsoleUsageText[] =
     "\n"
     "Exit status:\n"
     " 0  success (also --list, --help and --version); --upgrade: also when every\n"
-    "    drive carries this firmware already; --check: nothing to write\n"
+    "    drive carries this firmware already; --check: nothing to write;\n"
+    "    --verify: every drive holds exactly the image\n"
     " 1  an operation failed on at least one drive; or the writes were not\n"
     "    confirmed; or no permission to write (run as root); --check: at least\n"
-    "    one drive would be written\n"
+    "    one drive would be written; --verify: a drive's flash differs\n"
     " 2  bad usage\n"
     " 3  no drive that this firmware is for (or the drive --drive names is\n"
     "    not there)\n"
     " 4  no firmware combined into this program, or its checksum does not\n"
-    "    match; nothing was sent\n"
+    "    match; --restore: FILE refused (above); nothing was sent\n"
     " 5  another copy is running, or the drive is in use (mounted, or opened\n"
     "    by another program); nothing was sent to it\n"
     " 75  on battery power: nothing was written; try again on mains power\n";
@@ -106,6 +131,8 @@ enum OptionId {
     ReinstallId,
     IgnorePowerId,
     JsonId,
+    VerifyId,
+    RestoreId,
     HelpId = 'h',
     VersionId = 'V',
 };
@@ -124,6 +151,8 @@ const option LongOptions[] = {
     {"reinstall", no_argument, nullptr, ReinstallId},
     {"ignore-power", no_argument, nullptr, IgnorePowerId},
     {"json", no_argument, nullptr, JsonId},
+    {"verify", no_argument, nullptr, VerifyId},
+    {"restore", required_argument, nullptr, RestoreId},
     {"help", no_argument, nullptr, HelpId},
     {"version", no_argument, nullptr, VersionId},
     {nullptr, 0, nullptr, 0},
@@ -227,6 +256,14 @@ ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
             case JsonId:
                 result.json = true;
                 break;
+            case VerifyId:
+                plan.action = PlanAction::Verify;
+                ++actions;
+                break;
+            case RestoreId:
+                plan.hasRestore = true;
+                plan.restorePath = value;
+                break;
             case HelpId:
                 help = true;
                 break;
@@ -244,17 +281,27 @@ ConsoleOptions ParseConsoleOptions(int argc, char* const argv[]) {
         plan.action = help ? PlanAction::Help : plan.action;
         return result;
     }
+    // --restore FILE alone writes FILE as --upgrade writes the firmware; with
+    // --verify it is what the drives are compared with.
+    if (plan.hasRestore && plan.action != PlanAction::Verify) {
+        plan.action = PlanAction::Upgrade;
+        ++actions;
+    }
     const bool upgrade = plan.action == PlanAction::Upgrade;
     const bool save = plan.action == PlanAction::Save;
     const bool check = plan.action == PlanAction::Check;
-    if (actions != 1) refuse("choose one of --list, --check, --upgrade and --save");
+    if (actions != 1)
+        refuse("choose one of --list, --check, --upgrade, --restore, --verify and --save");
     if (save && plan.drive.kind == DriveChoice::All) refuse("--save needs --drive");
-    if (plan.hasBackup && !upgrade) refuse("--backup goes with --upgrade");
-    if (result.yes && !upgrade) refuse("--yes goes with --upgrade");
-    if (plan.force && save) refuse("--force goes with --upgrade, --check or --list");
+    if (plan.hasBackup && !upgrade) refuse("--backup goes with --upgrade or --restore");
+    if (result.yes && !upgrade) refuse("--yes goes with --upgrade or --restore");
+    if (plan.force && save)
+        refuse("--force goes with --upgrade, --restore, --check, --verify or --list");
     if (plan.overwrite && !save) refuse("--overwrite goes with --save");
-    if (plan.reinstall && !upgrade && !check) refuse("--reinstall goes with --upgrade or --check");
-    if (plan.ignorePower && !upgrade) refuse("--ignore-power goes with --upgrade");
-    if (result.json && save) refuse("--json goes with --list, --check or --upgrade");
+    if (plan.reinstall && !upgrade && !check)
+        refuse("--reinstall goes with --upgrade, --restore or --check");
+    if (plan.ignorePower && !upgrade) refuse("--ignore-power goes with --upgrade or --restore");
+    if (result.json && save)
+        refuse("--json goes with --list, --check, --upgrade, --restore or --verify");
     return result;
 }

@@ -139,10 +139,20 @@ void ConsoleReport::DrivesFound(const std::vector<FoundDrive>& drives) {
     std::fflush(stdout);
 }
 
+void ConsoleReport::SourceRead(const FirmwareSource& source) {
+    if (const BackupRecord* r = source.Record()) {
+        restore_ += FormatText(
+            " (%s %s %s, saved %s)", TrimmedFieldText(r->vendor.c_str(), r->vendor.size()).c_str(),
+            TrimmedFieldText(r->product.c_str(), r->product.size()).c_str(),
+            TrimmedFieldText(r->revision.c_str(), r->revision.size()).c_str(), r->date.c_str());
+    }
+}
+
 bool ConsoleReport::ConfirmWrite(const std::vector<FoundDrive>& targets) {
     if (ask_) {
-        std::fprintf(stderr, "Firmware %s\nwill be written to:\n",
-                     DescribePayload(payload_).c_str());
+        const std::string what =
+            restore_.empty() ? "Firmware " + DescribePayload(payload_) : "The backup " + restore_;
+        std::fprintf(stderr, "%s\nwill be written to:\n", what.c_str());
         for (const FoundDrive& drive : targets)
             std::fprintf(stderr, "  drive %s%s\n", DriveText(drive).c_str(),
                          drive.verdict.passes ? "" : "  (another model: --force)");
@@ -168,6 +178,7 @@ void ConsoleReport::StepStarted(const FoundDrive& drive, RunStep step) {
     chunks_ = static_cast<int>((drive.record.FlashSize + ChunkSize - 1) / ChunkSize);
     done_ = percent_ = retries_ = failedInRow_ = 0;
     if (step == RunStep::Backup) Message(prefix_ + ": reading the flash for the backup");
+    if (step == RunStep::Verify) Message(prefix_ + ": reading the flash to compare it");
 }
 
 void ConsoleReport::StepEnded(const FoundDrive&, RunStep step, bool succeeded) {

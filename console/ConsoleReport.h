@@ -14,9 +14,11 @@
 class ConsoleReport : public OperatorFeedback, public RunObserver {
   public:
     // bar: the standard error is a terminal. ask: ask before writing (the
-    // answer is read from the standard input).
-    ConsoleReport(const FirmwarePayload& payload, bool list, bool bar, bool ask)
-        : payload_(payload), list_(list), bar_(bar), ask_(ask) {}
+    // answer is read from the standard input). restore: the backup a
+    // restore writes instead of the payload.
+    ConsoleReport(const FirmwarePayload& payload, bool list, bool bar, bool ask,
+                  const std::string& restore = "")
+        : payload_(payload), list_(list), bar_(bar), ask_(ask), restore_(restore) {}
 
     // OperatorFeedback: the status texts and progress of the step under way.
     void SetStatusText(const std::string& text) override;
@@ -33,6 +35,7 @@ class ConsoleReport : public OperatorFeedback, public RunObserver {
     void StepStarted(const FoundDrive& drive, RunStep step) override;
     void StepEnded(const FoundDrive& drive, RunStep step, bool succeeded) override;
     void Notice(const std::string& text) override;
+    void SourceRead(const FirmwareSource& source) override;
 
   private:
     void Message(const std::string& text);  // a line of its own on stderr
@@ -41,7 +44,8 @@ class ConsoleReport : public OperatorFeedback, public RunObserver {
 
     const FirmwarePayload& payload_;
     bool list_, bar_, ask_;
-    std::string prefix_;  // "Drive 0 (/dev/sr0)"
+    std::string restore_;  // and what its record says, once read
+    std::string prefix_;   // "Drive 0 (/dev/sr0)"
     RunStep step_ = RunStep::Upgrade;
     int chunks_ = 0, done_ = 0, percent_ = 0, retries_ = 0, failedInRow_ = 0;
     bool barShown_ = false;

@@ -12,6 +12,7 @@
 #include "console/ConsoleReport.h"
 #include "console/LinuxPower.h"
 #include "console/LinuxSeams.h"
+#include "console/LinuxSourceFiles.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int main(int argc, char* argv[]) {
     const bool upgrade = plan.action == PlanAction::Upgrade;
     const bool table = plan.action == PlanAction::List || plan.action == PlanAction::Check;
     ConsoleReport report(payload, table && !options.json, isatty(STDERR_FILENO) != 0,
-                         upgrade && !options.yes);
+                         upgrade && !options.yes, plan.restorePath);
     JsonReport json(payload, plan, report, report);
     SysfsPowerProbe power;
     RunSeams seams{backend,
@@ -70,6 +71,8 @@ int main(int argc, char* argv[]) {
                    &power,
                    nullptr,
                    LinuxOutcomeText};
+    LinuxSourceFiles sourceFiles;
+    seams.files = &sourceFiles;
     // The exit status of a run that got this far; with --json the document
     // goes out first.
     auto end = [&](RunOutcome outcome) {

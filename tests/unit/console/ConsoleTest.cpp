@@ -19,9 +19,10 @@ std::string Parse(std::vector<std::string> words) {
     const ConsoleOptions o = ParseConsoleOptions(static_cast<int>(argv.size()), argv.data());
     if (o.refused) return "2 " + o.error;
     const UnattendedPlan& p = o.plan;
-    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",
-                                                "help",   "save",    "check"}[int(p.action)];
+    std::string text = std::vector<std::string>{"dialog", "upgrade", "list",  "help",
+                                                "save",   "check",   "verify"}[int(p.action)];
     if (p.drive.kind == DriveChoice::Position) text += FormatText(" #%d", p.drive.position);
+    if (p.hasRestore) text += " restore=" + p.restorePath;
     if (p.hasBackup) text += " backup=" + p.backupFolder;
     for (auto [on, word] : {std::pair{p.force, " force"},
                             {o.yes, " yes"},
@@ -44,14 +45,23 @@ TEST(Console, OptionsAndRefusals) {
          "upgrade backup=b yes reinstall ignore-power json"},
         {{"--list", "--json"}, "list json"},
         {{"--check", "--help"}, "help"},
-        {{"--list", "--reinstall"}, "2 --reinstall goes with --upgrade or --check"},
-        {{"--check", "--ignore-power"}, "2 --ignore-power goes with --upgrade"},
-        {{"--list", "--ignore-power"}, "2 --ignore-power goes with --upgrade"},
+        {{"--restore", "b.bin", "--yes", "--force", "--reinstall", "--ignore-power", "--backup",
+          "d"},
+         "upgrade restore=b.bin backup=d force yes reinstall ignore-power"},
+        {{"--verify", "--json"}, "verify json"},
+        {{"--verify", "--restore", "b.bin", "--drive", "0", "--force"},
+         "verify #0 restore=b.bin force"},
+        {{"--list", "--reinstall"}, "2 --reinstall goes with --upgrade, --restore or --check"},
+        {{"--verify", "--reinstall"}, "2 --reinstall goes with --upgrade, --restore or --check"},
+        {{"--check", "--ignore-power"}, "2 --ignore-power goes with --upgrade or --restore"},
         {{"--save", "f", "--drive", "0", "--json"},
-         "2 --json goes with --list, --check or --upgrade"},
-        {{"--check", "--yes"}, "2 --yes goes with --upgrade"},
-        {{"--check", "--backup", "d"}, "2 --backup goes with --upgrade"},
-        {{"--check", "--upgrade"}, "2 choose one of --list, --check, --upgrade and --save"},
+         "2 --json goes with --list, --check, --upgrade, --restore or --verify"},
+        {{"--verify", "--yes"}, "2 --yes goes with --upgrade or --restore"},
+        {{"--check", "--backup", "d"}, "2 --backup goes with --upgrade or --restore"},
+        {{"--check", "--upgrade"},
+         "2 choose one of --list, --check, --upgrade, --restore, --verify and --save"},
+        {{"--upgrade", "--restore", "b.bin"},
+         "2 choose one of --list, --check, --upgrade, --restore, --verify and --save"},
         {{"--list", "--json", "--json"}, "2 --json given twice"},
     };
     for (const auto& c : cases)
