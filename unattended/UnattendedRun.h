@@ -135,10 +135,10 @@ struct RunSeams {
     // Optional: asked before the first write; without it no run is held
     // back for the battery.
     PowerProbe* power = nullptr;
-    // Optional: keeps the machine awake while a drive is written.
-    StayAwake* awake = nullptr;
     // The words of the log's last line.
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
+    // Optional: keeps the machine awake while a drive is written.
+    StayAwake* awake = nullptr;
 };
 
 // Runs an Upgrade, Check, List or Save plan to its end and logs every step:
