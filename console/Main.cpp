@@ -69,7 +69,6 @@ int main(int argc, char* argv[]) {
                    options.json ? static_cast<RunObserver*>(&json) : &report,
                    &saveFile,
                    &power,
-                   nullptr,
                    LinuxOutcomeText};
     LinuxSourceFiles sourceFiles;
     seams.files = &sourceFiles;

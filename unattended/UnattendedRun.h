@@ -141,10 +141,10 @@ struct RunSeams {
     // Optional: asked before the first write; without it no run is held
     // back for the battery.
     PowerProbe* power = nullptr;
-    // Optional: keeps the machine awake while a drive is written.
-    StayAwake* awake = nullptr;
     // The words of the log's last line.
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
+    // Optional: keeps the machine awake while a drive is written.
+    StayAwake* awake = nullptr;
     // Needed when the plan puts a backup back (or compares with one).
     SourceFiles* files = nullptr;
 };
