@@ -82,7 +82,8 @@ int main(int argc, char* argv[]) {
 
     if (upgrade && !options.yes && !isatty(STDIN_FILENO)) {
         const std::string why =
-            "--upgrade asks before it writes, and there is no terminal to ask at: add --yes";
+            std::string(plan.hasRestore ? "--restore" : "--upgrade") +
+            " asks before it writes, and there is no terminal to ask at: add --yes";
         const RunOutcome outcome = EndBeforeRun(plan.switchText, why, RunOutcome::BadUsage, seams);
         Refuse(why);
         return end(outcome);
