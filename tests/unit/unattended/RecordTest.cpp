@@ -110,7 +110,7 @@ TEST(Record, RefusedForms) {
         {"\\x20\nproduct", "\\x20\\x20\nproduct", "line 1: vendor: 9 bytes, a drive reports 8"},
         {"5.0V", "5.0", "line 3: revision: 3 bytes, a drive reports 4"},
         {"16X ", "16X", "line 2: product: 15 bytes, a drive reports 16"},
-        {"0x3120", "3120", "line 4: chip_code: bad hex \"3120\""},
+        {"0x3120", "3120", "line 4: chip_code: bad hex \"3120\" (0x and 1 to 4 hex digits)"},
         {"0x3120", "0x31200", "bad hex"},
         {"0x3120", "0x", "bad hex"},
         {"0x3120", "0x31g0", "bad hex"},
