@@ -12,9 +12,13 @@ set(CPACK_PACKAGE_DESCRIPTION
     "flash-upgrade writes the firmware image combined into it to a DVD-ROM drive
 through the kernel's SCSI generic interface (SG_IO), chunk by chunk with
 read-back verification, lists the drives and saves a drive's firmware to a
-file. combine-firmware puts a firmware image into a copy of the program.")
+file, puts a saved firmware back after checking it against its record, and
+compares a drive's flash with an image. combine-firmware puts a firmware
+image into a copy of the program.")
 set(CPACK_PACKAGE_CONTACT "Flash Upgrade Program maintainers <flash-upgrade@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# The dependencies from the libraries the programs link: libssl3 (libcrypto,
+# the SHA-256 of the backups' records), libstdc++6, libc6.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
