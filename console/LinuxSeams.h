@@ -55,20 +55,22 @@ class LocalClock : public LogClock {
     LogTime Now() override;
 };
 
+// The --backup folder, opened once: every file is made, named and listed
+// relative to that descriptor, so the folder checked is the folder written.
+// A backup is created as a new temporary (O_EXCL, never through a link),
+// written, synced, then named with renameat2(RENAME_NOREPLACE) (or, where
+// the file system lacks the flag, link and unlink), and the folder synced.
 class DirectoryBackupFolder : public BackupFolder {
   public:
     explicit DirectoryBackupFolder(std::string folder) : folder_(std::move(folder)) {}
     ~DirectoryBackupFolder() override;
     bool Exists() override;
     std::string PathOf(const std::string& name) override;
-    Created CreateNew(const std::string& name) override;
-    bool Write(const uint8_t* data, uint32_t length) override;
-    bool Close() override;
-    void Remove() override;
+    std::vector<std::string> Leftovers() override;
+    std::unique_ptr<StagedFile> Stage(std::string& temporary) override;
 
   private:
     std::string folder_;
-    std::string path_;  // of the file created last
     int fd_ = -1;
 };
 
