@@ -12,6 +12,7 @@
 #include "app/Win32Restart.h"
 #include "device/OsVersionInfo.h"
 #include "flash/FormatText.h"
+#include "flash/win32/Win32StayAwake.h"
 #include "ui/DialogLogic.h"
 #include "unattended/BackupName.h"
 #include "unattended/ProgramStart.h"
@@ -261,6 +262,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
                        TitleVersionSuffix + 1,
                        nullptr};
         seams.power = &power_;
+        seams.awake = &awake_;
         return seams;
     }
 
@@ -276,6 +278,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
     Win32BackupFolder backup_;
     Win32RestartPlatform restart_;
     Win32PowerProbe power_;
+    Win32StayAwake awake_;
     HANDLE mark_ = nullptr;
 };
 
