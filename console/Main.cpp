@@ -12,6 +12,7 @@
 #include "console/ConsoleReport.h"
 #include "console/LinuxPower.h"
 #include "console/LinuxSeams.h"
+#include "console/LogindStayAwake.h"
 
 namespace {
 
@@ -69,6 +70,8 @@ int main(int argc, char* argv[]) {
                    &saveFile,
                    &power,
                    LinuxOutcomeText};
+    LogindStayAwake awake;
+    seams.awake = &awake;
     // The exit status of a run that got this far; with --json the document
     // goes out first.
     auto end = [&](RunOutcome outcome) {
