@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -351,6 +352,45 @@ OneCopyLock::Result OneCopyLock::Take() {
     notice_ =
         "running without the one-copy lock: cannot lock " + path_ + ": " + std::strerror(errno);
     return Result::Unusable;
+}
+
+namespace {
+
+const struct {
+    int number;
+    const char* name;
+} HeldSignals[] = {{SIGINT, "SIGINT"},
+                   {SIGQUIT, "SIGQUIT"},
+                   {SIGTERM, "SIGTERM"},
+                   {SIGHUP, "SIGHUP"},
+                   {SIGPIPE, "SIGPIPE"}};
+
+}  // namespace
+
+void BlockedSignals::Hold() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const auto& signal : HeldSignals) sigaddset(&set, signal.number);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string BlockedSignals::Arrived() {
+    sigset_t pending;
+    std::string text;
+    if (::sigpending(&pending) != 0) return text;
+    for (const auto& signal : HeldSignals) {
+        if (!sigismember(&pending, signal.number)) continue;
+        // Taken, so that the next one is seen (a pending signal counts once).
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal.number);
+        const timespec now{0, 0};
+        ::sigtimedwait(&one, nullptr, &now);
+        if (said_) continue;
+        text = std::string(signal.name) + " arrived: it is held, and the write goes on to its end";
+        said_ = true;
+    }
+    return text;
 }
 
 void PauseMilliseconds(unsigned milliseconds) {

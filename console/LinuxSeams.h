@@ -121,5 +121,18 @@ class OneCopyLock {
     int fd_ = -1;
 };
 
+// SIGINT, SIGQUIT, SIGTERM, SIGHUP and SIGPIPE blocked from Hold() to the
+// end of the process: they stay pending, interrupt no system call (a handler
+// would: the sg driver's SG_IO gives up its wait, and is sent again) and end
+// nothing. Arrived() takes the pending ones and words the first.
+class BlockedSignals : public SignalHold {
+  public:
+    void Hold() override;
+    std::string Arrived() override;
+
+  private:
+    bool said_ = false;
+};
+
 // The pause after the commit.
 void PauseMilliseconds(unsigned milliseconds);

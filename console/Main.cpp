@@ -72,6 +72,10 @@ int main(int argc, char* argv[]) {
                    LinuxOutcomeText};
     LogindStayAwake awake;
     seams.awake = &awake;
+    // From the confirmation on, a drive may be half written: an interrupt, a
+    // closed terminal or a closed pipe must not end the program.
+    BlockedSignals signals;
+    seams.signals = &signals;
     // The exit status of a run that got this far; with --json the document
     // goes out first.
     auto end = [&](RunOutcome outcome) {

@@ -199,6 +199,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         log.Line("Not confirmed: nothing written");
         return Finish(log, seams, RunOutcome::Declined);
     }
+    if (seams.signals) seams.signals->Hold();
+    feedback.WatchSignals(seams.signals);
 
     for (const FoundDrive& drive : writes) {
         const DriveResult result = BackUpAndUpgrade(drive, plan, *device, payload, seams, feedback);

@@ -131,6 +131,17 @@ class RunObserver {
     virtual void BackupWritten(const FoundDrive&, const std::string& /*path*/) {}
 };
 
+// The signals that would end the program (an interrupt, a hang-up, a
+// termination, a closed pipe), held from the confirmation of a write to the
+// end of the process: a drive left half written has no firmware.
+class SignalHold {
+  public:
+    virtual ~SignalHold() = default;
+    virtual void Hold() = 0;
+    // Once, after a held signal arrived: the words for the user.
+    virtual std::string Arrived() = 0;
+};
+
 // The platform around a run. backup is needed when the plan asks for
 // backups, restart when it asks for the restart (Windows only).
 struct RunSeams {
@@ -158,6 +169,8 @@ struct RunSeams {
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
     // Optional: keeps the machine awake while a drive is written.
     StayAwake* awake = nullptr;
+    // Optional: held once the writes are confirmed, asked at every step.
+    SignalHold* signals = nullptr;
 };
 
 // Runs an Upgrade, Check, List or Save plan to its end and logs every step:

@@ -213,7 +213,8 @@ struct World : ProgramStartPlatform,
                BackupFolder,
                RestartPlatform,
                PowerProbe,
-               RunObserver {
+               RunObserver,
+               SignalHold {
     struct Sink : LogSink {
         std::vector<std::string>& lines;
         explicit Sink(std::vector<std::string>& l) : lines(l) {}
@@ -235,7 +236,7 @@ struct World : ProgramStartPlatform,
     std::vector<std::string> lines;  // the run's log
     bool backendFails = false, backendDead = false, folderExists = true, battery = false;
     std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
-    std::string fileFault;                              // "short write", "no flush", "no name"
+    std::string fileFault;  // "short write", "no flush", "no name"; "signal" comes at the 12th step
     unsigned long privilegeError = 0;
     int restartResult = 1;
     std::vector<unsigned> flags;
@@ -329,7 +330,13 @@ struct World : ProgramStartPlatform,
                        5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
         seams.observer = this;
         seams.power = this;
+        seams.signals = this;
         return seams;
+    }
+    void Hold() override { lines.push_back("signals held"); }
+    int polls = 0;
+    std::string Arrived() override {
+        return fileFault == "signal" && ++polls == 12 ? "SIGTERM arrived" : "";
     }
     PowerVerdict Read() override { return JudgeWindowsPower(true, battery ? 0 : 1, 1); }
     void DrivesFound(const std::vector<FoundDrive>& drives) override {
@@ -440,6 +447,9 @@ TEST(Unattended, Runs) {
          "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup: a run "
          "that was stopped before its backup was whole left it there; remove it|Platform:|"
          "flushed unfinished-backup-2.tmp|named DVD-ROM_16X_5.0V.bin"},
+        {"4", "x /S /BACKUP=C:\\b", "signal", 3010, "1",
+         "power status|signals held|folder: flushed|status: Upgrade Firmware...|observer: Drive 0: "
+         "SIGTERM arrived|status: Upgrade Firmware Successful!!"},
         {"4", "x /S /BACKUP=C:\\b", "all taken", 1603, "0",
          "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|Drive 0: not "
          "written: no backup"},
