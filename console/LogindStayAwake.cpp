@@ -4,6 +4,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "device/sgio/SgIoDeviceAccess.h"

@@ -498,6 +498,7 @@ TEST(Unattended, Runs) {
          "Drive 1: model guard passes: \"DVD-ROM 16X             \" with firmware version \"5.0V\" "
          "matches \"5.*V\"; not up to date|observer: to write []|Result: listed"},
         {"44", "x /S", "", 3010, "11", "Drive 1: upgraded"},
+        {"44", "x /S", "w14000", 1603, "01", "Drive 0: not upgraded|Drive 1: upgraded|failed"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
         {"44", "x /S /DRIVE=2", "", 2, "00", "The chosen drive was not found"},
