@@ -15,6 +15,8 @@ read-back verification, lists the drives and saves a drive's firmware to a
 file. combine-firmware puts a firmware image into a copy of the program.")
 set(CPACK_PACKAGE_CONTACT "Flash Upgrade Program maintainers <flash-upgrade@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# dpkg-shlibdeps declares the libraries the program links: libsystemd0 (the
+# logind inhibitor, sd-bus) beside the C and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -12,6 +12,7 @@
 #include "console/ConsoleReport.h"
 #include "console/LinuxPower.h"
 #include "console/LinuxSeams.h"
+#include "console/LogindStayAwake.h"
 
 namespace {
 
@@ -69,6 +70,12 @@ int main(int argc, char* argv[]) {
                    &saveFile,
                    &power,
                    LinuxOutcomeText};
+    LogindStayAwake awake;
+    seams.awake = &awake;
+    // From the confirmation on, a drive may be half written: an interrupt, a
+    // closed terminal or a closed pipe must not end the program.
+    BlockedSignals signals;
+    seams.signals = &signals;
     // The exit status of a run that got this far; with --json the document
     // goes out first.
     auto end = [&](RunOutcome outcome) {
