@@ -13,7 +13,9 @@
 #include "app/Win32SourceFiles.h"
 #include "device/OsVersionInfo.h"
 #include "flash/FormatText.h"
+#include "flash/win32/Win32StayAwake.h"
 #include "ui/DialogLogic.h"
+#include "unattended/BackupName.h"
 #include "unattended/ProgramStart.h"
 #include "unattended/RunOutcome.h"
 
@@ -49,11 +51,50 @@ class Win32Clock : public LogClock {
     }
 };
 
-// Files are only ever created anew (CREATE_NEW): an existing backup is never
+// A backup begun under a temporary name; deleted unless it was named.
+class Win32StagedFile : public StagedFile {
+  public:
+    Win32StagedFile(const std::string& folder, const std::string& temporary, HANDLE file)
+        : folder_(folder), temporary_(PathInFolder(folder, temporary)), file_(file) {}
+    ~Win32StagedFile() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        if (!named_) DeleteFileA(temporary_.c_str());
+    }
+    Win32StagedFile(const Win32StagedFile&) = delete;
+    Win32StagedFile& operator=(const Win32StagedFile&) = delete;
+
+    bool Write(const uint8_t* data, uint32_t length) override {
+        DWORD written = 0;
+        return WriteFile(file_, data, length, &written, nullptr) != 0 && written == length;
+    }
+    bool Flush() override {
+        const bool flushed = FlushFileBuffers(file_) != 0;
+        const bool closed = CloseHandle(file_) != 0;
+        file_ = INVALID_HANDLE_VALUE;
+        return flushed && closed;
+    }
+    // MoveFileA never replaces a file that exists (only MoveFileExA, which
+    // Windows 95 lacks, can be told to); it fails on a link of that name too.
+    Named Name(const std::string& name) override {
+        if (MoveFileA(temporary_.c_str(), PathInFolder(folder_, name).c_str())) {
+            named_ = true;
+            return Named::Yes;
+        }
+        const DWORD error = GetLastError();
+        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Named::NameTaken
+                                                                           : Named::Failed;
+    }
+
+  private:
+    std::string folder_, temporary_;
+    HANDLE file_;
+    bool named_ = false;
+};
+
+// Files are only ever created anew (CREATE_NEW): an existing file is never
 // opened, let alone overwritten.
 class Win32BackupFolder : public BackupFolder {
   public:
-    ~Win32BackupFolder() override { Close(); }
     void SetFolder(const std::string& folder) { folder_ = folder; }
 
     bool Exists() override {
@@ -61,35 +102,33 @@ class Win32BackupFolder : public BackupFolder {
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     std::string PathOf(const std::string& name) override { return PathInFolder(folder_, name); }
-    Created CreateNew(const std::string& name) override {
-        Close();
-        path_ = PathOf(name);
-        file_ = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file_ != INVALID_HANDLE_VALUE) return Created::Yes;
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::NameTaken
-                                                                           : Created::Failed;
+    std::vector<std::string> Leftovers() override {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA(PathOf("unfinished-backup-*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        // The pattern matches short names too: the long name decides.
+        do {
+            if (IsBackupTemporary(found.cFileName)) names.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
     }
-    bool Write(const uint8_t* data, uint32_t length) override {
-        DWORD written = 0;
-        return WriteFile(file_, data, length, &written, nullptr) != 0 && written == length;
-    }
-    bool Close() override {
-        if (file_ == INVALID_HANDLE_VALUE) return false;
-        const bool closed = CloseHandle(file_) != 0;
-        file_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-    void Remove() override {
-        Close();
-        DeleteFileA(path_.c_str());
+    std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
+        for (int attempt = 1; attempt <= MaxBackupCandidates; ++attempt) {
+            temporary = BackupTemporaryName(attempt);
+            const HANDLE file = CreateFileA(PathOf(temporary).c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE)
+                return std::unique_ptr<StagedFile>(new Win32StagedFile(folder_, temporary, file));
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+        }
+        return nullptr;
     }
 
   private:
     std::string folder_;
-    std::string path_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 // The back-end of the platform family, as the window would use it.
@@ -224,6 +263,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
                        TitleVersionSuffix + 1,
                        nullptr};
         seams.power = &power_;
+        seams.awake = &awake_;
         seams.files = &files_;
         return seams;
     }
@@ -240,6 +280,7 @@ class Win32ProgramStart : public ProgramStartPlatform {
     Win32BackupFolder backup_;
     Win32RestartPlatform restart_;
     Win32PowerProbe power_;
+    Win32StayAwake awake_;
     Win32SourceFiles files_;
     HANDLE mark_ = nullptr;
 };

@@ -17,8 +17,9 @@ compares a drive's flash with an image. combine-firmware puts a firmware
 image into a copy of the program.")
 set(CPACK_PACKAGE_CONTACT "Flash Upgrade Program maintainers <flash-upgrade@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The dependencies from the libraries the programs link: libssl3 (libcrypto,
-# the SHA-256 of the backups' records), libstdc++6, libc6.
+# dpkg-shlibdeps declares the libraries the program links: libsystemd0 (the
+# logind inhibitor, sd-bus) and libssl3 (libcrypto, the SHA-256 of the
+# backups' records) beside the C and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -1,7 +1,5 @@
 #include "console/ConsoleReport.h"
 
-#include <signal.h>
-
 #include <cstring>
 
 #include "flash/FormatText.h"
@@ -166,9 +164,6 @@ bool ConsoleReport::ConfirmWrite(const std::vector<FoundDrive>& targets) {
             return false;
         }
     }
-    // From here a drive may be half written: an interrupt, a closed terminal
-    // or a closed pipe must not end the program until the run is over.
-    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(signal, SIG_IGN);
     return true;
 }
 

@@ -1,15 +1,20 @@
 #include "console/LinuxSeams.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "flash/FormatText.h"
+#include "unattended/BackupName.h"
 
 namespace {
 
@@ -158,45 +163,91 @@ LogTime LocalClock::Now() {
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
+namespace {
+
+// A backup begun in a folder under a temporary name; removed unless named.
+class FolderStagedFile : public StagedFile {
+  public:
+    FolderStagedFile(int folder, std::string name, int fd)
+        : folder_(folder), name_(std::move(name)), fd_(fd) {}
+    ~FolderStagedFile() override {
+        if (fd_ >= 0) ::close(fd_);
+        if (!named_) ::unlinkat(folder_, name_.c_str(), 0);
+    }
+    bool Write(const uint8_t* data, uint32_t length) override {
+        return fd_ >= 0 && WriteAll(fd_, data, length);
+    }
+    bool Flush() override {
+        if (fd_ < 0) return false;
+        const bool synced = ::fsync(fd_) == 0;
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        return synced && closed;
+    }
+    Named Name(const std::string& name) override {
+        // Both ways fail on any entry of that name, a dangling link too. A
+        // stop between the link and the unlink leaves the temporary beside
+        // the whole backup.
+        int result = ::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            result = ::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0);
+            const int error = errno;
+            if (result == 0) ::unlinkat(folder_, name_.c_str(), 0);
+            errno = error;
+        }
+        if (result != 0) return errno == EEXIST ? Named::NameTaken : Named::Failed;
+        named_ = true;
+        // The folder's entries on the disk: the name is there after a power loss.
+        return ::fsync(folder_) == 0 ? Named::Yes : Named::Failed;
+    }
+
+  private:
+    int folder_;
+    std::string name_;
+    int fd_;
+    bool named_ = false;
+};
+
+}  // namespace
+
 DirectoryBackupFolder::~DirectoryBackupFolder() {
-    Close();
+    if (fd_ >= 0) ::close(fd_);
 }
 
 bool DirectoryBackupFolder::Exists() {
-    struct stat info;
-    return ::stat(folder_.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (fd_ < 0) fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd_ >= 0;
 }
 
 std::string DirectoryBackupFolder::PathOf(const std::string& name) {
     return folder_ + (folder_.back() == '/' ? "" : "/") + name;
 }
 
-BackupFolder::Created DirectoryBackupFolder::CreateNew(const std::string& name) {
-    Close();
-    path_ = PathOf(name);
-    // O_EXCL creates the file itself, never one a planted link leads to.
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd_ >= 0) return Created::Yes;
-    return errno == EEXIST ? Created::NameTaken : Created::Failed;
+std::vector<std::string> DirectoryBackupFolder::Leftovers() {
+    std::vector<std::string> names;
+    const int fd = fd_ < 0 ? -1 : ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (listing == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing))
+        if (IsBackupTemporary(entry->d_name)) names.push_back(entry->d_name);
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-bool DirectoryBackupFolder::Write(const uint8_t* data, uint32_t length) {
-    return fd_ >= 0 && WriteAll(fd_, data, length);
-}
-
-bool DirectoryBackupFolder::Close() {
-    if (fd_ < 0) return true;
-    // The backup is what the drive held before: it must be on disk before
-    // the first chunk goes to the drive.
-    const bool synced = ::fsync(fd_) == 0;
-    const bool closed = ::close(fd_) == 0;
-    fd_ = -1;
-    return synced && closed;
-}
-
-void DirectoryBackupFolder::Remove() {
-    Close();
-    ::unlink(path_.c_str());
+std::unique_ptr<StagedFile> DirectoryBackupFolder::Stage(std::string& temporary) {
+    for (int attempt = 1; fd_ >= 0 && attempt <= MaxBackupCandidates; ++attempt) {
+        temporary = BackupTemporaryName(attempt);
+        // O_EXCL creates the file itself, never one a planted link leads to.
+        const int fd = ::openat(fd_, temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) return std::make_unique<FolderStagedFile>(fd_, temporary, fd);
+        if (errno != EEXIST) break;
+    }
+    return nullptr;
 }
 
 bool ReplacingSaveFile::Exists(const std::string& path) {
@@ -301,6 +352,45 @@ OneCopyLock::Result OneCopyLock::Take() {
     notice_ =
         "running without the one-copy lock: cannot lock " + path_ + ": " + std::strerror(errno);
     return Result::Unusable;
+}
+
+namespace {
+
+const struct {
+    int number;
+    const char* name;
+} HeldSignals[] = {{SIGINT, "SIGINT"},
+                   {SIGQUIT, "SIGQUIT"},
+                   {SIGTERM, "SIGTERM"},
+                   {SIGHUP, "SIGHUP"},
+                   {SIGPIPE, "SIGPIPE"}};
+
+}  // namespace
+
+void BlockedSignals::Hold() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const auto& signal : HeldSignals) sigaddset(&set, signal.number);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string BlockedSignals::Arrived() {
+    sigset_t pending;
+    std::string text;
+    if (::sigpending(&pending) != 0) return text;
+    for (const auto& signal : HeldSignals) {
+        if (!sigismember(&pending, signal.number)) continue;
+        // Taken, so that the next one is seen (a pending signal counts once).
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal.number);
+        const timespec now{0, 0};
+        ::sigtimedwait(&one, nullptr, &now);
+        if (said_) continue;
+        text = std::string(signal.name) + " arrived: it is held, and the write goes on to its end";
+        said_ = true;
+    }
+    return text;
 }
 
 void PauseMilliseconds(unsigned milliseconds) {

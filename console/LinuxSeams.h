@@ -55,20 +55,22 @@ class LocalClock : public LogClock {
     LogTime Now() override;
 };
 
+// The --backup folder, opened once: every file is made, named and listed
+// relative to that descriptor, so the folder checked is the folder written.
+// A backup is created as a new temporary (O_EXCL, never through a link),
+// written, synced, then named with renameat2(RENAME_NOREPLACE) (or, where
+// the file system lacks the flag, link and unlink), and the folder synced.
 class DirectoryBackupFolder : public BackupFolder {
   public:
     explicit DirectoryBackupFolder(std::string folder) : folder_(std::move(folder)) {}
     ~DirectoryBackupFolder() override;
     bool Exists() override;
     std::string PathOf(const std::string& name) override;
-    Created CreateNew(const std::string& name) override;
-    bool Write(const uint8_t* data, uint32_t length) override;
-    bool Close() override;
-    void Remove() override;
+    std::vector<std::string> Leftovers() override;
+    std::unique_ptr<StagedFile> Stage(std::string& temporary) override;
 
   private:
     std::string folder_;
-    std::string path_;  // of the file created last
     int fd_ = -1;
 };
 
@@ -117,6 +119,19 @@ class OneCopyLock {
     std::string path_ = "/run/flash-upgrade.lock";
     std::string notice_;
     int fd_ = -1;
+};
+
+// SIGINT, SIGQUIT, SIGTERM, SIGHUP and SIGPIPE blocked from Hold() to the
+// end of the process: they stay pending, interrupt no system call (a handler
+// would: the sg driver's SG_IO gives up its wait, and is sent again) and end
+// nothing. Arrived() takes the pending ones and words the first.
+class BlockedSignals : public SignalHold {
+  public:
+    void Hold() override;
+    std::string Arrived() override;
+
+  private:
+    bool said_ = false;
 };
 
 // The pause after the commit.

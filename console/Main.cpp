@@ -13,6 +13,7 @@
 #include "console/LinuxPower.h"
 #include "console/LinuxSeams.h"
 #include "console/LinuxSourceFiles.h"
+#include "console/LogindStayAwake.h"
 
 namespace {
 
@@ -70,6 +71,12 @@ int main(int argc, char* argv[]) {
                    &saveFile,
                    &power,
                    LinuxOutcomeText};
+    LogindStayAwake awake;
+    seams.awake = &awake;
+    // From the confirmation on, a drive may be half written: an interrupt, a
+    // closed terminal or a closed pipe must not end the program.
+    BlockedSignals signals;
+    seams.signals = &signals;
     LinuxSourceFiles sourceFiles;
     seams.files = &sourceFiles;
     // The exit status of a run that got this far; with --json the document

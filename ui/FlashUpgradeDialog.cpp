@@ -8,6 +8,7 @@
 #include "flash/SaveFlashToFile.h"
 #include "flash/UpgradeFirmware.h"
 #include "flash/win32/Win32OutputFile.h"
+#include "flash/win32/Win32StayAwake.h"
 #include "payload/FirmwarePayload.h"
 #include "ui/DialogLogic.h"
 #include "ui/Resource.h"
@@ -197,7 +198,9 @@ void FlashUpgradeDialog::Upgrade() {
     bool succeeded =
         RunOnSelectedRecord(Devices, SelectedIndex(), *this, [this](const DeviceRecord& record) {
             SelectedDevice = &record;
-            return UpgradeFirmware(record, *device_, FirmwarePayload::Program(), *this, SleepPause);
+            Win32StayAwake awake;
+            return UpgradeFirmware(record, *device_, FirmwarePayload::Program(), *this, SleepPause,
+                                   &awake);
         });
     if (succeeded) UpgradeDone = 1;
 }

@@ -4,6 +4,9 @@
 
 namespace {
 
+const char TemporaryStart[] = "unfinished-backup-";
+const char TemporaryEnd[] = ".tmp";
+
 bool AllowedInName(unsigned char c) {
     return c > ' ' && c <= 0x7E && std::strchr("\\/:*?\"<>|", c) == nullptr;
 }
@@ -40,4 +43,16 @@ std::string BackupFileName(const DeviceRecord& drive, int attempt) {
     if (IsDeviceName(name)) name.insert(0, 1, '_');
     if (attempt > 1) name += '-' + std::to_string(attempt);
     return name + ".bin";
+}
+
+std::string BackupTemporaryName(int attempt) {
+    return TemporaryStart + std::to_string(attempt) + TemporaryEnd;
+}
+
+bool IsBackupTemporary(const std::string& name) {
+    const size_t start = sizeof TemporaryStart - 1, end = sizeof TemporaryEnd - 1;
+    if (name.size() <= start + end || name.compare(0, start, TemporaryStart) != 0 ||
+        name.compare(name.size() - end, end, TemporaryEnd) != 0)
+        return false;
+    return name.find_first_not_of("0123456789", start) == name.size() - end;
 }

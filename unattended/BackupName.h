@@ -18,3 +18,15 @@
 // A drive that reports only blanks is called "drive". The name only names:
 // creating the file without overwriting is the caller's part.
 std::string BackupFileName(const DeviceRecord& drive, int attempt);
+
+// Names tried for one backup (and for its temporary) before the run gives up.
+constexpr int MaxBackupCandidates = 100;
+
+// The n-th candidate (from 1) for the temporary a backup is written under
+// before it takes its name: "unfinished-backup-n.tmp". No backup is ever
+// called so (a backup's name ends with ".bin"), and a run never takes such
+// a file for a backup: one that is found was left by a run that was stopped
+// before its backup was whole.
+std::string BackupTemporaryName(int attempt);
+// Whether name is of that form.
+bool IsBackupTemporary(const std::string& name);

@@ -9,12 +9,11 @@
 
 namespace {
 
-// Names tried for one backup before the run gives up on it.
-constexpr int MaxBackupCandidates = 100;
-
-// Reads the drive's whole flash, as Save does, into a new file of the
-// backup folder; path is the file's. A file that was begun but not
-// finished is removed.
+// Reads the drive's whole flash, as Save does, and writes it into the backup
+// folder: whole and on the disk under a temporary name first, then under its
+// own name, so that a stop at any moment leaves no name of a backup on less
+// than a whole one. path is the file's. A temporary that was begun but not
+// named is removed.
 bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& folder,
                  LoggingFeedback& feedback, std::string& path) {
     FlashBuffer buffer = AllocateFlashBuffer(drive.FlashSize);
@@ -34,21 +33,28 @@ bool BackupDrive(const DeviceRecord& drive, DeviceAccess& device, BackupFolder& 
         return false;
     }
 
-    std::string name;
-    BackupFolder::Created created = BackupFolder::Created::NameTaken;
-    for (int attempt = 1;
-         attempt <= MaxBackupCandidates && created == BackupFolder::Created::NameTaken; ++attempt) {
-        name = BackupFileName(drive, attempt);
-        created = folder.CreateNew(name);
-    }
-    path = folder.PathOf(name);
-    if (created != BackupFolder::Created::Yes) {
-        feedback.Say("backup: cannot create " + path);
+    std::string temporary;
+    std::unique_ptr<StagedFile> file = folder.Stage(temporary);
+    if (file == nullptr) {
+        feedback.Say("backup: cannot create " + folder.PathOf(temporary));
         return false;
     }
-    if (!folder.Write(buffer.get(), drive.FlashSize) || !folder.Close()) {
-        folder.Remove();
-        feedback.Say("backup: cannot write " + path + ", removed");
+    if (!file->Write(buffer.get(), drive.FlashSize) || !file->Flush()) {
+        file.reset();
+        feedback.Say("backup: cannot write " + folder.PathOf(temporary) + ", removed");
+        return false;
+    }
+    // The name is chosen as the file takes it, which never replaces: a name
+    // that was taken meanwhile is passed over as well.
+    StagedFile::Named named = StagedFile::Named::NameTaken;
+    for (int attempt = 1; attempt <= MaxBackupCandidates && named == StagedFile::Named::NameTaken;
+         ++attempt) {
+        const std::string name = BackupFileName(drive, attempt);
+        path = folder.PathOf(name);
+        named = file->Name(name);
+    }
+    if (named != StagedFile::Named::Yes) {
+        feedback.Say("backup: cannot create " + path);
         return false;
     }
     feedback.Say(FormatText("backup written: %s (%u bytes)", path.c_str(),

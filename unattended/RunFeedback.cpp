@@ -28,12 +28,24 @@ void LoggingFeedback::Say(const std::string& text) {
     if (observer_) observer_->Notice(prefix_ + text);
 }
 
+void LoggingFeedback::SaySignals() {
+    const std::string arrived = signals_ ? signals_->Arrived() : "";
+    if (!arrived.empty()) Say(arrived);
+}
+
+void LoggingFeedback::Notice(const std::string& text) {
+    SaySignals();
+    Say(text);
+}
+
 void LoggingFeedback::SetStatusText(const std::string& text) {
+    SaySignals();
     Line("status: " + text);
     if (echo_) echo_->SetStatusText(text);
 }
 
 void LoggingFeedback::SetProgress(int position) {
+    SaySignals();
     if (echo_) echo_->SetProgress(position);
 }
 
@@ -43,6 +55,7 @@ int LoggingFeedback::ShowMessageBox(const std::string& text, const char*, Messag
 }
 
 void LoggingFeedback::ChunkAttemptFailed(uint32_t offset, ChunkStep step) {
+    SaySignals();
     const std::string detail = step == ChunkStep::Compare ? "" : backend_.LastCommandDetail();
     Line(FormatText("attempt at flash offset 0x%05X failed: %s", static_cast<unsigned>(offset),
                     StepName(step)) +

@@ -21,6 +21,9 @@ class LoggingFeedback : public OperatorFeedback {
 
     void SetDrive(int position);
     void SetAnswer(int answer) { answer_ = answer; }
+    // From now on every status text, progress step, failed attempt and
+    // notice first says a held signal that arrived.
+    void WatchSignals(SignalHold* signals) { signals_ = signals; }
     void Line(const std::string& text) { log_.Line(prefix_ + text); }
     // A line the user should read as well.
     void Say(const std::string& text);
@@ -30,13 +33,16 @@ class LoggingFeedback : public OperatorFeedback {
     void EnableControl(int, bool) override {}
     int ShowMessageBox(const std::string& text, const char*, MessageButtons) override;
     void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override;
-    void Notice(const std::string& text) override { Say(text); }
+    void Notice(const std::string& text) override;
 
   private:
+    void SaySignals();
+
     RunLog& log_;
     DriveBackend& backend_;
     OperatorFeedback* echo_;
     RunObserver* observer_;
+    SignalHold* signals_ = nullptr;
     std::string prefix_;
     int answer_ = AnswerNo;
 };

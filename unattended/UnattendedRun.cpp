@@ -83,6 +83,12 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         say("Backup folder not found: " + plan.backupFolder);
         return Finish(log, seams, RunOutcome::BadUsage);
     }
+    if (upgrade && plan.hasBackup) {
+        for (const std::string& name : seams.backup->Leftovers())
+            say("Backup folder: " + seams.backup->PathOf(name) +
+                " is not a backup: a run that was stopped before its backup was whole left it "
+                "there; remove it");
+    }
     if (save && (seams.save == nullptr || plan.drive.kind == DriveChoice::All)) {
         say("Save: needs one chosen drive and a file");
         return Finish(log, seams, RunOutcome::BadUsage);
@@ -204,6 +210,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         log.Line("Not confirmed: nothing written");
         return Finish(log, seams, RunOutcome::Declined);
     }
+    if (seams.signals) seams.signals->Hold();
+    feedback.WatchSignals(seams.signals);
 
     for (const FoundDrive& drive : writes) {
         const DriveResult result = BackUpAndUpgrade(drive, plan, *device, source, seams, feedback);

@@ -54,23 +54,42 @@ class DriveBackend {
     virtual std::vector<std::string> EnumerationRemarks() { return {}; }
 };
 
-// The folder backups go to. A file is only ever created anew: a name that is
-// taken is reported as such and never opened.
+// A file of the backup folder that is written under a temporary name (one
+// no backup ever gets) and takes its final name only once it is whole and on
+// the disk: a backup's name never holds less than a whole backup, whenever
+// the program, the machine or the drive stops.
+class StagedFile {
+  public:
+    enum class Named { Yes, NameTaken, Failed };
+
+    // Deletes the temporary unless it was given its final name.
+    virtual ~StagedFile() = default;
+    // Writes all of data at the end of the file; a short write fails.
+    virtual bool Write(const uint8_t* data, uint32_t length) = 0;
+    // Puts what was written on the disk and closes the file; false when it
+    // may be lost.
+    virtual bool Flush() = 0;
+    // Gives the flushed file the final name in the folder, and puts that on
+    // the disk too. Nothing is ever replaced: NameTaken when anything (a
+    // file, a link) has that name already.
+    virtual Named Name(const std::string& name) = 0;
+};
+
+// The folder backups go to. Further files may be staged beside a backup and
+// named before it (the backup is named last).
 class BackupFolder {
   public:
-    enum class Created { Yes, NameTaken, Failed };
-
     virtual ~BackupFolder() = default;
     virtual bool Exists() = 0;
     // The full path of the file of this name in the folder, for the log.
     virtual std::string PathOf(const std::string& name) = 0;
-    virtual Created CreateNew(const std::string& name) = 0;
-    // Writes all of data to the file created last; a short write fails.
-    virtual bool Write(const uint8_t* data, uint32_t length) = 0;
-    // Closes the file created last; false when what was written may be lost.
-    virtual bool Close() = 0;
-    // Closes the file created last, if open, and deletes it.
-    virtual void Remove() = 0;
+    // The temporaries (IsBackupTemporary) the folder holds: what runs that
+    // were stopped before their backup was whole left there.
+    virtual std::vector<std::string> Leftovers() = 0;
+    // A new temporary file, created under a BackupTemporaryName that nothing
+    // has yet, and named in temporary; null when none can be created
+    // (temporary then names the last one tried).
+    virtual std::unique_ptr<StagedFile> Stage(std::string& temporary) = 0;
 };
 
 // The file a Save plan writes, through SaveFlashToFile.
@@ -118,6 +137,17 @@ class RunObserver {
     virtual void Verified(const FoundDrive&, const FlashComparison&) {}
 };
 
+// The signals that would end the program (an interrupt, a hang-up, a
+// termination, a closed pipe), held from the confirmation of a write to the
+// end of the process: a drive left half written has no firmware.
+class SignalHold {
+  public:
+    virtual ~SignalHold() = default;
+    virtual void Hold() = 0;
+    // Once, after a held signal arrived: the words for the user.
+    virtual std::string Arrived() = 0;
+};
+
 // The platform around a run. backup is needed when the plan asks for
 // backups, restart when it asks for the restart (Windows only).
 struct RunSeams {
@@ -145,6 +175,8 @@ struct RunSeams {
     const char* (*outcomeText)(RunOutcome) = OutcomeText;
     // Optional: keeps the machine awake while a drive is written.
     StayAwake* awake = nullptr;
+    // Optional: held once the writes are confirmed, asked at every step.
+    SignalHold* signals = nullptr;
     // Needed when the plan puts a backup back (or compares with one).
     SourceFiles* files = nullptr;
 };

@@ -56,6 +56,21 @@ bool ParseFault(const std::string& text, SimFault& fault) {
            ParseInto(times, 0x7FFFFFFFul, fault.times);
 }
 
+// "[SIGNAL] command|file N [TEXT]"; the signal only when withSignal.
+bool ParseProcessEvent(const std::string& text, bool withSignal, SimProcessEvent& event) {
+    char signal[32] = "9", kind[32], count[32];
+    int used = 0;
+    const int wanted = withSignal ? 3 : 2;
+    const int got = withSignal
+                        ? std::sscanf(text.c_str(), "%31s %31s %31s%n", signal, kind, count, &used)
+                        : std::sscanf(text.c_str(), "%31s %31s%n", kind, count, &used);
+    event.fileStep = std::string(kind) == "file";
+    event.text = Trim(text.substr(static_cast<size_t>(used)));
+    return got == wanted && (event.fileStep || std::string(kind) == "command") &&
+           ParseInto(signal, 64, event.signal) && ParseInto(count, 0xFFFFFFFFul, event.count) &&
+           event.count > 0;
+}
+
 bool ParseFlag(const std::string& text, bool& flag) {
     if (text == "yes" || text == "1") {
         flag = true;
@@ -230,6 +245,16 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
                     ok = ParsePathMap(value, setup.pathMaps.back());
                 } else if (key == "raw-io") {
                     ok = ParseFlag(value, setup.rawIo);
+                } else if (key == "kill-after" || key == "signal-after") {
+                    setup.processEvents.emplace_back();
+                    ok =
+                        ParseProcessEvent(value, key == "signal-after", setup.processEvents.back());
+                } else if (key == "execution-state") {
+                    setup.noExecutionState = value == "missing";
+                    ok = setup.noExecutionState || value == "present";
+                } else if (key == "trace") {
+                    setup.traceFile = value;
+                    ok = !value.empty();
                 } else if (key == "power") {
                     setup.power = value;
                     ok = value == "battery" || value == "mains" || value == "unknown" ||
@@ -256,6 +281,17 @@ bool ParseSimAspiSetup(const std::string& text, SimAspiSetup& setup, std::string
         if (!ok) return fail("unknown key or bad value");
     }
     return true;
+}
+
+int NextProcessEvent(std::vector<SimProcessEvent>& events, bool fileStep, const std::string& line) {
+    int signal = 0;
+    for (SimProcessEvent& event : events) {
+        if (event.count == 0 || event.fileStep != fileStep ||
+            line.find(event.text) == std::string::npos)
+            continue;
+        if (--event.count == 0 && signal == 0) signal = event.signal;
+    }
+    return signal;
 }
 
 SimAspiRig::SimAspiRig(const SimAspiSetup& setup) : setup_(setup) {

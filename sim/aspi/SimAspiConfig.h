@@ -43,6 +43,22 @@ struct SimAdapterSetup {
     std::vector<SimDriveSetup> drives;
 };
 
+// What stops or interrupts the simulated drives' process, as a kill or a
+// user's signal would: once, right after the count-th drive command (or,
+// with fileStep, file step of the program) whose line holds text (any line
+// when text is empty). Set up by "kill-after = command|file N [TEXT]" (the
+// signal 9: the process ends at once) and "signal-after = SIGNAL command|file
+// N [TEXT]".
+struct SimProcessEvent {
+    int signal = 9;
+    bool fileStep = false;
+    unsigned count = 0;
+    std::string text;
+};
+// The signal of the event that one more command or file step with this line
+// fires (0: none). Each event fires once.
+int NextProcessEvent(std::vector<SimProcessEvent>& events, bool fileStep, const std::string& line);
+
 struct SimAspiSetup {
     bool supportInfoSet = false;
     uint32_t supportInfo = 0;
@@ -58,6 +74,13 @@ struct SimAspiSetup {
     // "unknown" (the status cannot be read), "none" (no system battery);
     // empty: as the real system says (ntsimfwd.dll only).
     std::string power;
+    std::vector<SimProcessEvent> processEvents;
+    // ntsimfwd.dll: the program's GetProcAddress finds no
+    // SetThreadExecutionState, as on Windows 95 and NT 4.0.
+    bool noExecutionState = false;
+    // libsgiosim.so: every drive command and file step the events count,
+    // and the close of a FIFO, appended to this file as it happens.
+    std::string traceFile;
 };
 
 // Parses text; on failure returns false with a message naming the line.

@@ -11,9 +11,18 @@
 // one (of /dev/null), so it can never collide with a descriptor the program
 // gets elsewhere. The program is expected to make these calls from one
 // thread, as the console program does.
+//
+// The set-up's kill-after and signal-after send the process a signal right
+// after a drive command or a file step: an open that may create a file,
+// write, fsync, rename, renameat2, linkat, unlink, unlinkat (the calls the
+// program makes to write its files; they are carried out, then counted).
+// With trace, each command's line, each file step and the close of a FIFO
+// (logind's inhibitor is one) go to that file as they happen.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,7 +43,9 @@ struct Simulation {
     SimAspiSetup setup;
     std::unique_ptr<SimAspiRig> rig;
     SimSgIoCarrier carrier;
-    std::map<int, int> handles;  // real descriptor -> carrier's descriptor
+    std::map<int, int> handles;       // real descriptor -> carrier's descriptor
+    std::vector<size_t> loggedChars;  // of each drive's log, counted so far
+    int trace = -1;
 };
 
 Simulation* Sim = nullptr;
@@ -82,9 +93,45 @@ Simulation* SetUp() {
     }
     sim->carrier.SetRawIo(sim->setup.rawIo);
     sim->carrier.SetAfterCommand([&rig](SimulatedDrive& drive) { rig.AfterCommand(drive); });
+    sim->loggedChars.assign(rig.DriveCount(), 0);
+    if (!sim->setup.traceFile.empty()) {
+        sim->trace = Next<OpenFunction>("open")(sim->setup.traceFile.c_str(),
+                                                O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }
     // Kept until the process ends; the flash and the log are saved then.
     Sim = sim.release();
     return Sim;
+}
+
+void Trace(const std::string& line) {
+    if (Sim == nullptr || Sim->trace < 0) return;
+    using WriteFunction = ssize_t (*)(int, const void*, size_t);
+    static WriteFunction realWrite = Next<WriteFunction>("write");
+    const std::string text = line + "\n";
+    realWrite(Sim->trace, text.data(), text.size());
+}
+
+// One more drive command or file step: traced, then the process gets what
+// the set-up sends after it (SIGKILL ends it at once; a signal the program
+// holds stays pending).
+void Step(bool fileStep, const std::string& line) {
+    if (SetUp() == nullptr) return;
+    Trace(line);
+    const int signal = NextProcessEvent(Sim->setup.processEvents, fileStep, line);
+    if (signal == 0) return;
+    Trace("signal " + std::to_string(signal) + " sent");
+    std::fprintf(stderr, "sgio simulator: signal %d after %s\n", signal, line.c_str());
+    ::kill(::getpid(), signal);
+}
+
+// After an SG_IO: the drives' new log lines, one step each.
+void AfterCommand() {
+    for (size_t i = 0; i < Sim->rig->DriveCount(); ++i) {
+        const std::string text = Sim->rig->Drive(i).LogText();
+        size_t& start = Sim->loggedChars[i];
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            Step(false, text.substr(start, end - start));
+    }
 }
 
 // /dev/sr<digits> and /dev/sg<digits>: the names the simulation owns.
@@ -128,12 +175,21 @@ mode_t ModeArgument(int flags, va_list arguments) {
     return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
 }
 
+// A call that may create a file is a file step.
+int Created(int result, const char* path, int flags) {
+    const int error = errno;
+    if ((flags & O_CREAT) != 0) Step(true, std::string("create ") + (path ? path : ""));
+    errno = error;
+    return result;
+}
+
 int OpenThrough(const char* name, const char* path, int flags, mode_t mode) {
     const int node = OpenNode(path, flags);
     if (node != -2) return node;
     SetUp();
     const char* mapped = path != nullptr ? MappedPath(path) : nullptr;
-    return Next<OpenFunction>(name)(mapped != nullptr ? mapped : path, flags, mode);
+    return Created(Next<OpenFunction>(name)(mapped != nullptr ? mapped : path, flags, mode), path,
+                   flags);
 }
 
 int OpenAtThrough(const char* name, int dirfd, const char* path, int flags, mode_t mode) {
@@ -141,7 +197,19 @@ int OpenAtThrough(const char* name, int dirfd, const char* path, int flags, mode
     if (node != -2) return node;
     SetUp();
     const char* mapped = path != nullptr ? MappedPath(path) : nullptr;
-    return Next<OpenAtFunction>(name)(dirfd, mapped != nullptr ? mapped : path, flags, mode);
+    return Created(
+        Next<OpenAtFunction>(name)(dirfd, mapped != nullptr ? mapped : path, flags, mode), path,
+        flags);
+}
+
+// Carries out a file call, then counts it as a step with this line.
+template <typename Result, typename Call>
+Result FileStep(const std::string& line, Call call) {
+    const Result result = call();
+    const int error = errno;
+    Step(true, line);
+    errno = error;
+    return result;
 }
 
 // At exit: the flash of every drive with a save file, and the log.
@@ -209,8 +277,51 @@ int close(int fd) {
             Sim->carrier.Close(found->second);
             Sim->handles.erase(found);
         }
+        struct stat info;
+        if (Sim->trace >= 0 && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode))
+            Trace("close of a FIFO");
     }
     return realClose(fd);
+}
+
+ssize_t write(int fd, const void* data, size_t length) {
+    using Function = ssize_t (*)(int, const void*, size_t);
+    static Function real = Next<Function>("write");
+    return FileStep<ssize_t>("write " + std::to_string(length) + " bytes",
+                             [&] { return real(fd, data, length); });
+}
+
+int fsync(int fd) {
+    static auto real = Next<int (*)(int)>("fsync");
+    return FileStep<int>("fsync", [&] { return real(fd); });
+}
+
+int rename(const char* from, const char* to) {
+    static auto real = Next<int (*)(const char*, const char*)>("rename");
+    return FileStep<int>(std::string("rename ") + from + " " + to, [&] { return real(from, to); });
+}
+
+int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) {
+    static auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    return FileStep<int>(std::string("renameat2 ") + from + " " + to,
+                         [&] { return real(fromFolder, from, toFolder, to, flags); });
+}
+
+int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    static auto real = Next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    return FileStep<int>(std::string("linkat ") + from + " " + to,
+                         [&] { return real(fromFolder, from, toFolder, to, flags); });
+}
+
+int unlink(const char* path) {
+    static auto real = Next<int (*)(const char*)>("unlink");
+    return FileStep<int>(std::string("unlink ") + path, [&] { return real(path); });
+}
+
+int unlinkat(int folder, const char* path, int flags) {
+    static auto real = Next<int (*)(int, const char*, int)>("unlinkat");
+    return FileStep<int>(std::string("unlinkat ") + path,
+                         [&] { return real(folder, path, flags); });
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -222,6 +333,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
         auto found = Sim->handles.find(fd);
         if (found != Sim->handles.end()) {
             const int error = Sim->carrier.Ioctl(found->second, request, argument);
+            AfterCommand();
             if (error == 0) return 0;
             errno = error;
             return -1;

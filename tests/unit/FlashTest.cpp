@@ -30,9 +30,18 @@ BufferAllocator Allocator(std::vector<size_t>& sizes, const int& refuse) {
     };
 }
 
+// Notes in the journal when the machine is kept awake and let sleep again.
+struct Awake : StayAwake {
+    Feedback& feedback;
+    explicit Awake(Feedback& f) : feedback(f) {}
+    std::string Hold(const DeviceRecord&) override { return feedback.Note("awake"), "held"; }
+    void Release() override { feedback.Note("asleep"); }
+};
+
 struct Upgrade {
     explicit Upgrade(Rig::Kind kind = Rig::PassThrough) : rig(kind) {}
     Rig rig;
+    Awake awake{rig.feedback};
     std::vector<uint8_t> block = PayloadBlock();
     DeviceRecord record = rig.Found();
     std::vector<size_t> sizes;
@@ -45,7 +54,7 @@ struct Upgrade {
                 rig.feedback.Note(FormatText("pause %u", ms) +
                                   (rig.drive->Committed() ? " after the commit" : ""));
             },
-            nullptr, Allocator(sizes, refuse));
+            &awake, Allocator(sizes, refuse));
     }
     std::vector<uint8_t> Image() const { return {block.begin() + PayloadImageOffset, block.end()}; }
 };
@@ -54,11 +63,12 @@ const std::string kStart =
     "00 status Upgrade Firmware...; 00 disable 1014; 00 disable 1010; 00 disable 1011; ";
 const std::string kEnableAll = "00 enable 1014; 00 enable 1010; 00 enable 1011";
 const std::string kProgress =
-    "12 progress 9; 12 progress 18; 12 progress 28; 12 progress 37; 12 progress 46; ";
+    "12 awake; 12 progress 9; 12 progress 18; 12 progress 28; 12 progress 37; 12 progress 46; ";
 const std::string kSuccess = "12 progress 56; 12 progress 65; 12 progress 75; 12 pause 200";
 
 // Every end of the upgrade: the journal tells what the operator saw, in
-// which order, and what was still open or held at each step.
+// which order, and what was still open or held at each step; the machine is
+// kept awake from the first chunk until the commit's pause has ended.
 TEST(UpgradeFirmware, EveryEnd) {
     const std::vector<uint8_t> block = PayloadBlock();
     const unsigned sum = ImageChecksum(block.data() + PayloadImageOffset, ImageSize);
@@ -95,17 +105,18 @@ TEST(UpgradeFirmware, EveryEnd) {
          },
          false,
          kStart + "12 enable 1010; " + kProgress +
-             "12 status Error Happen in ID 1 OFFSET 0x4000; " + kEnableAll,
+             "12 status Error Happen in ID 1 OFFSET 0x4000; 12 asleep; " + kEnableAll,
          10},
         {"Success", [](Upgrade&) {}, true,
          kStart + "12 enable 1010; " + kProgress + kSuccess +
-             " after the commit; 12 progress 100; 00 status Upgrade Firmware Successful!!; 00 "
-             "enable 1011",
+             " after the commit; 12 progress 100; 12 asleep; 00 status Upgrade Firmware "
+             "Successful!!; 00 enable 1011",
          8},
         // The drive decides for itself whether the commit took.
         {"CommitRefused", [](Upgrade& u) { u.rig.drive->SetCommitFails(true); }, true,
          kStart + "12 enable 1010; " + kProgress + kSuccess +
-             "; 12 progress 100; 00 status Upgrade Firmware Successful!!; 00 enable 1011",
+             "; 12 progress 100; 12 asleep; 00 status Upgrade Firmware Successful!!; 00 enable "
+             "1011",
          8},
         {"UnfilledPayload", [](Upgrade& u) { std::memcpy(u.block.data(), "INSERT_FIRMWARE", 15); },
          false, "00 status Need Combine firmware first !!; 00 disable 1010", 0},

@@ -10,7 +10,15 @@
 //   - the token calls of the restart, which are recorded and carried out;
 //   - GetProcAddress of GetSystemPowerStatus, which the program looks up at
 //     run time: it gets this library's own, which answers from the set-up's
-//     power key (without the key, the real function answers).
+//     power key (without the key, the real function answers); and of
+//     SetThreadExecutionState, whose calls are recorded and carried out (or
+//     which is not found, with "execution-state = missing");
+//   - Sleep (the pause after the commit), recorded and carried out;
+//   - the file steps of a backup (CreateFileA of a new file, FlushFileBuffers,
+//     MoveFileA, DeleteFileA), carried out and counted for kill-after.
+// kill-after ends the process (TerminateProcess, exit code 137) right after
+// the drive command or file step it names, as a kill or a power loss would:
+// nothing of the library runs after it.
 // The set-up file is the simulator's (docs/simulator.md), named by the
 // environment variable FLASH_SIM_CONFIG; its [letter X] sections are the
 // drives, and the log it names receives every call and drive command as it
@@ -100,6 +108,14 @@ void SetUp() {
     }
 }
 
+// A drive command or file step is done: ends the process when the set-up
+// says so.
+void Step(bool fileStep, const std::string& line) {
+    if (NextProcessEvent(Setup.processEvents, fileStep, line) == 0) return;
+    Log("kill-after: the process ends after %s", line.c_str());
+    TerminateProcess(GetCurrentProcess(), 137);
+}
+
 void SaveFlash(Letter& letter) {
     if (letter.setup.saveFile.empty()) return;
     const std::vector<uint8_t>& flash = letter.drive->Flash();
@@ -112,13 +128,18 @@ void AfterControl() {
     for (Letter& letter : Letters) {
         std::string text = letter.drive->LogText();
         size_t start = letter.loggedChars;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            Log("%c: %s", letter.setup.letter, text.substr(start, end - start).c_str());
+        std::vector<std::string> lines;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(std::string(1, letter.setup.letter) + ": " +
+                            text.substr(start, end - start));
+            Log("%s", lines.back().c_str());
+        }
         letter.loggedChars = start;
         if (letter.drive->CommitCount() != letter.savedCommits) {
             letter.savedCommits = letter.drive->CommitCount();
             SaveFlash(letter);
         }
+        for (const std::string& line : lines) Step(false, line);
     }
 }
 
@@ -195,8 +216,16 @@ extern "C" {
 
 HANDLE WINAPI SimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD disposition, DWORD flags, HANDLE model) {
-    if (!IsDrivePath(path))
-        return CreateFileA(path, access, share, security, disposition, flags, model);
+    if (!IsDrivePath(path)) {
+        HANDLE file = CreateFileA(path, access, share, security, disposition, flags, model);
+        const DWORD error = GetLastError();
+        if (disposition == CREATE_NEW) {
+            SetUp();
+            Step(true, std::string("CreateFileA ") + path + " CREATE_NEW");
+        }
+        SetLastError(error);
+        return file;
+    }
     SetUp();
     PassThroughPlatform::Handle device = Carrier->OpenDevice(path, access, share);
     HANDLE handle = device != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
@@ -327,11 +356,56 @@ BOOL WINAPI SimGetSystemPowerStatus(LPSYSTEM_POWER_STATUS status) {
     return TRUE;
 }
 
+EXECUTION_STATE WINAPI SimSetThreadExecutionState(EXECUTION_STATE state) {
+    typedef EXECUTION_STATE(WINAPI * SetState)(EXECUTION_STATE);
+    const SetState set = reinterpret_cast<SetState>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadExecutionState")));
+    const EXECUTION_STATE previous = set(state);
+    Log("SetThreadExecutionState 0x%08lX: previous state 0x%08lX", state, previous);
+    return previous;
+}
+
+void WINAPI SimSleep(DWORD milliseconds) {
+    SetUp();
+    Log("Sleep %lu", milliseconds);
+    Sleep(milliseconds);
+}
+
+// The steps of a file written whole before it is named.
+BOOL WINAPI SimFlushFileBuffers(HANDLE file) {
+    const BOOL done = FlushFileBuffers(file);
+    Step(true, "FlushFileBuffers");
+    return done;
+}
+
+BOOL WINAPI SimMoveFileA(LPCSTR from, LPCSTR to) {
+    const BOOL done = MoveFileA(from, to);
+    const DWORD error = GetLastError();
+    Step(true, std::string("MoveFileA ") + from + " " + to);
+    SetLastError(error);
+    return done;
+}
+
+BOOL WINAPI SimDeleteFileA(LPCSTR path) {
+    const BOOL done = DeleteFileA(path);
+    Step(true, std::string("DeleteFileA ") + path);
+    return done;
+}
+
 FARPROC WINAPI SimGetProcAddress(HMODULE module, LPCSTR name) {
     // A name, not an ordinal (below 0x10000).
-    if (reinterpret_cast<uintptr_t>(name) > 0xFFFF &&
-        std::strcmp(name, "GetSystemPowerStatus") == 0)
+    const bool named = reinterpret_cast<uintptr_t>(name) > 0xFFFF;
+    if (named && std::strcmp(name, "GetSystemPowerStatus") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SimGetSystemPowerStatus));
+    if (named && std::strcmp(name, "SetThreadExecutionState") == 0) {
+        SetUp();
+        if (!Setup.noExecutionState)
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)()>(&SimSetThreadExecutionState));
+        Log("GetProcAddress SetThreadExecutionState: missing");
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
     return GetProcAddress(module, name);
 }
 

@@ -171,6 +171,12 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(BackupFileName(Drive(c.vendor, c.product, c.revision), c.attempt), c.name);
+    std::string temporaries = BackupTemporaryName(7);
+    for (const char* name :
+         {"unfinished-backup-12.tmp", "unfinished-backup-.tmp", "x.tmp", "unfinished-backup-1x.tmp",
+          "unfinished-backup-1.bin", "xunfinished-backup-1.tmp", "unfinished-backup-1.tmpx"})
+        temporaries += IsBackupTemporary(name) ? '1' : '0';
+    EXPECT_EQ(temporaries, "unfinished-backup-7.tmp1000000");
 }
 
 TEST(Unattended, ExitCodesLogTextAndAddresses) {
@@ -210,7 +216,8 @@ struct World : ProgramStartPlatform,
                RestartPlatform,
                PowerProbe,
                SourceFiles,
-               RunObserver {
+               RunObserver,
+               SignalHold {
     struct Sink : LogSink {
         std::vector<std::string>& lines;
         explicit Sink(std::vector<std::string>& l) : lines(l) {}
@@ -232,10 +239,9 @@ struct World : ProgramStartPlatform,
     Rig rig;
     std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
     std::vector<std::string> lines;  // the run's log
-    bool backendFails = false, backendDead = false, folderExists = true, writeFails = false,
-         battery = false;
+    bool backendFails = false, backendDead = false, folderExists = true, battery = false;
     std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
-    std::string current;
+    std::string fileFault;  // "short write", "no flush", "no name"; "signal" comes at the 12th step
     unsigned long privilegeError = 0;
     int restartResult = 1;
     std::vector<unsigned> flags;
@@ -258,17 +264,41 @@ struct World : ProgramStartPlatform,
     std::string FailureText() override { return "Initialized Failed (Windows NT/2000)!!"; }
     bool Exists() override { return folderExists; }
     std::string PathOf(const std::string& name) override { return "C:\\backup\\" + name; }
-    Created CreateNew(const std::string& name) override {
-        if (files.count(name)) return Created::NameTaken;
-        files[current = name];
-        return Created::Yes;
+    // A temporary of the folder; its flush and its naming go to the log.
+    struct Staged : StagedFile {
+        World& w;
+        std::string name;  // empty once named
+        Staged(World& world, const std::string& n) : w(world), name(n) {}
+        ~Staged() override { w.files.erase(name); }
+        bool Write(const uint8_t* data, uint32_t length) override {
+            w.files[name].assign(data, data + length / (w.fileFault == "short write" ? 2 : 1));
+            return w.fileFault != "short write";
+        }
+        bool Flush() override {
+            w.lines.push_back("folder: flushed " + name);
+            return w.fileFault != "no flush";
+        }
+        Named Name(const std::string& to) override {
+            if (w.files.count(to)) return Named::NameTaken;
+            if (w.fileFault == "no name") return Named::Failed;
+            w.files[to] = w.files[name];
+            w.files.erase(name);
+            w.lines.push_back("folder: named " + to);
+            return name.clear(), Named::Yes;
+        }
+    };
+    std::vector<std::string> Leftovers() override {
+        std::vector<std::string> names;
+        for (const auto& file : files)
+            if (IsBackupTemporary(file.first)) names.push_back(file.first);
+        return names;
     }
-    bool Write(const uint8_t* data, uint32_t length) override {
-        files[current].assign(data, data + (writeFails ? length / 2 : length));
-        return !writeFails;
+    std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
+        for (int n = 1; files.count(temporary = BackupTemporaryName(n)); ++n) {
+        }
+        files[temporary];
+        return std::make_unique<Staged>(*this, temporary);
     }
-    bool Close() override { return true; }
-    void Remove() override { files.erase(current); }
     int OpenProcessToken() override { return 1; }
     void LookupShutdownPrivilege() override {}
     unsigned long EnableShutdownPrivilege() override { return privilegeError; }
@@ -306,10 +336,16 @@ struct World : ProgramStartPlatform,
                        5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
         seams.observer = this;
         seams.power = this;
+        seams.signals = this;
         seams.files = this;
         return seams;
     }
-    // A file named "unreadable" cannot be read.
+    void Hold() override { lines.push_back("signals held"); }
+    int polls = 0;
+    std::string Arrived() override {
+        return fileFault == "signal" && ++polls == 12 ? "SIGTERM arrived" : "";
+    }
+    // A file whose contents are "unreadable" cannot be read.
     Result Read(const std::string& path, size_t limit, std::string& data,
                 std::string& why) override {
         why = sources.count(path) ? "unreadable" : "missing";
@@ -352,7 +388,8 @@ struct World : ProgramStartPlatform,
         for (int n = 1; n <= (what == "all taken" ? 100 : what == "taken"); ++n)
             files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] =
                 rig.drive->Flash();
-        writeFails = what == "short write";
+        fileFault = what;
+        if (what == "leftover") files["unfinished-backup-1.tmp"].assign(9, 0);
         folderExists = what != "no folder";
         privilegeError = what == "no privilege" ? 1300 : 0;
         restartResult = what == "no restart" ? 0 : 1;
@@ -439,16 +476,30 @@ TEST(Unattended, Runs) {
          "cannot be judged: the firmware's version \"1.58\""},
         {"x", "x /CHECK", "", 2, "0", "Drive 0: model guard refuses|!up to date|No drive that"},
         {"4", "x /CHECK", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
-        // The first name is taken: the backup goes to a new file, before the upgrade.
+        // The backup is flushed under a temporary name, then takes the first
+        // name not taken, before the upgrade. A temporary found is said.
         {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
+         "folder: flushed unfinished-backup-1.tmp|folder: named DVD-ROM_16X_5.0V-2.bin|"
          "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
          "Drive 0: status: Upgrade Firmware..."},
+        {"4", "x /S /BACKUP=C:\\b", "leftover", 3010, "1",
+         "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup: a run "
+         "that was stopped before its backup was whole left it there; remove it|Platform:|"
+         "flushed unfinished-backup-2.tmp|named DVD-ROM_16X_5.0V.bin"},
+        {"4", "x /S /BACKUP=C:\\b", "signal", 3010, "1",
+         "power status|signals held|folder: flushed|status: Upgrade Firmware...|observer: Drive 0: "
+         "SIGTERM arrived|status: Upgrade Firmware Successful!!"},
         {"4", "x /S /BACKUP=C:\\b", "all taken", 1603, "0",
          "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|Drive 0: not "
          "written: no backup"},
+        {"4", "x /S /BACKUP=C:\\b", "no name", 1603, "0",
+         "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V.bin|!status: Upgrade"},
         {"4", "x /S /BACKUP=C:\\b", "short write", 1603, "0",
-         "Drive 0: backup: cannot write C:\\backup\\DVD-ROM_16X_5.0V.bin, removed|"
+         "Drive 0: backup: cannot write C:\\backup\\unfinished-backup-1.tmp, removed|"
          "Drive 0: not written: no backup|!status: Upgrade|Result: failed, exit code 1603"},
+        {"4", "x /S /BACKUP=C:\\b", "no flush", 1603, "0",
+         "flushed unfinished-backup-1.tmp|backup: cannot write C:\\backup\\unfinished-backup-1."
+         "tmp, removed|!named"},
         {"4", "x /S /BACKUP=C:\\b", "f8000", 1603, "0",
          "Drive 0: attempt at flash offset 0x08000 failed: flash read|Drive 0: status: Error "
          "Happen in ID 0 OFFSET 0x8000|Drive 0: backup: the flash could not be read|"
@@ -486,6 +537,7 @@ TEST(Unattended, Runs) {
          "Drive 1: model guard passes: \"DVD-ROM 16X             \" with firmware version \"5.0V\" "
          "matches \"5.*V\"; not up to date|observer: to write []|Result: listed"},
         {"44", "x /S", "", 3010, "11", "Drive 1: upgraded"},
+        {"44", "x /S", "w14000", 1603, "01", "Drive 0: not upgraded|Drive 1: upgraded|failed"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
         {"44", "x /S /DRIVE=2", "", 2, "00", "The chosen drive was not found"},
@@ -582,10 +634,14 @@ TEST(Unattended, Runs) {
             }
         }
         EXPECT_EQ(world.LineOf(FormatText(", exit code %d", c.code)), world.lines.size() - 1);
-        // A backup holds the flash as it was; the console sees every status
+        // A backup holds the flash as it was, and no temporary is left but the
+        // one arranged; the console sees every status
         // text and failed attempt the log holds, and a finished upgrade's
         // progress.
-        for (const auto& file : world.files) EXPECT_EQ(file.second, before) << file.first;
+        for (const auto& file : world.files)
+            EXPECT_TRUE(IsBackupTemporary(file.first) ? file.second.size() == 9
+                                                      : file.second == before)
+                << file.first;
         std::string echoed, status;
         for (const std::string& s : world.rig.feedback.status) echoed += s + ";";
         echoed += std::to_string(world.rig.feedback.attempts.size());
