@@ -78,15 +78,21 @@ class Win32StagedFile : public StagedFile {
     Named Name(const std::string& name) override {
         if (MoveFileA(temporary_.c_str(), PathInFolder(folder_, name).c_str())) {
             named_ = true;
+            final_ = PathInFolder(folder_, name);
             return Named::Yes;
         }
         const DWORD error = GetLastError();
         return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Named::NameTaken
                                                                            : Named::Failed;
     }
+    bool Unname() override {
+        if (!named_ || !MoveFileA(final_.c_str(), temporary_.c_str())) return false;
+        named_ = false;
+        return true;
+    }
 
   private:
-    std::string folder_, temporary_;
+    std::string folder_, temporary_, final_;
     HANDLE file_;
     bool named_ = false;
 };
@@ -113,6 +119,9 @@ class Win32BackupFolder : public BackupFolder {
         } while (FindNextFileA(search, &found));
         FindClose(search);
         return names;
+    }
+    bool Taken(const std::string& name) override {
+        return GetFileAttributesA(PathOf(name).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
         for (int attempt = 1; attempt <= MaxBackupCandidates; ++attempt) {

@@ -185,25 +185,35 @@ class FolderStagedFile : public StagedFile {
         return synced && closed;
     }
     Named Name(const std::string& name) override {
-        // Both ways fail on any entry of that name, a dangling link too. A
-        // stop between the link and the unlink leaves the temporary beside
-        // the whole backup.
-        int result = ::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            result = ::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0);
-            const int error = errno;
-            if (result == 0) ::unlinkat(folder_, name_.c_str(), 0);
-            errno = error;
-        }
-        if (result != 0) return errno == EEXIST ? Named::NameTaken : Named::Failed;
+        if (Move(name_, name) != 0) return errno == EEXIST ? Named::NameTaken : Named::Failed;
         named_ = true;
+        final_ = name;
         // The folder's entries on the disk: the name is there after a power loss.
         return ::fsync(folder_) == 0 ? Named::Yes : Named::Failed;
     }
+    bool Unname() override {
+        if (!named_ || Move(final_, name_) != 0) return false;
+        named_ = false;
+        return true;
+    }
 
   private:
+    // Both ways fail on any entry of that name, a dangling link too. A stop
+    // between the link and the unlink leaves the file under both names.
+    int Move(const std::string& from, const std::string& to) {
+        int result = ::renameat2(folder_, from.c_str(), folder_, to.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            result = ::linkat(folder_, from.c_str(), folder_, to.c_str(), 0);
+            const int error = errno;
+            if (result == 0) ::unlinkat(folder_, from.c_str(), 0);
+            errno = error;
+        }
+        return result;
+    }
+
     int folder_;
-    std::string name_;
+    std::string name_;   // the temporary
+    std::string final_;  // while named
     int fd_;
     bool named_ = false;
 };
@@ -236,6 +246,12 @@ std::vector<std::string> DirectoryBackupFolder::Leftovers() {
     ::closedir(listing);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool DirectoryBackupFolder::Taken(const std::string& name) {
+    struct stat info;
+    return fd_ < 0 || ::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 ||
+           errno != ENOENT;
 }
 
 std::unique_ptr<StagedFile> DirectoryBackupFolder::Stage(std::string& temporary) {
@@ -298,6 +314,16 @@ bool ReplacingSaveFile::Write(const uint8_t* data, uint32_t length) {
     if (::close(fd) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) return false;
     temporary_.clear();
     return true;
+}
+
+bool ReplacingSaveFile::WriteBeside(const std::string& path, const std::string& text) {
+    ReplacingSaveFile beside;
+    return beside.Open(path) && beside.Write(reinterpret_cast<const uint8_t*>(text.data()),
+                                             static_cast<uint32_t>(text.size()));
+}
+
+void ReplacingSaveFile::RemoveBeside(const std::string& path) {
+    ::unlink(path.c_str());
 }
 
 void ReplacingSaveFile::Close() {

@@ -67,6 +67,7 @@ class DirectoryBackupFolder : public BackupFolder {
     bool Exists() override;
     std::string PathOf(const std::string& name) override;
     std::vector<std::string> Leftovers() override;
+    bool Taken(const std::string& name) override;
     std::unique_ptr<StagedFile> Stage(std::string& temporary) override;
 
   private:
@@ -87,6 +88,9 @@ class ReplacingSaveFile : public SaveTarget {
     // The whole flash in one write: written, synced, then renamed into place.
     bool Write(const uint8_t* data, uint32_t length) override;
     void Close() override;
+    // The record the same way: a new file beside path, renamed into place.
+    bool WriteBeside(const std::string& path, const std::string& text) override;
+    void RemoveBeside(const std::string& path) override;
 
   private:
     std::string path_;

@@ -79,6 +79,8 @@ int main(int argc, char* argv[]) {
     seams.signals = &signals;
     LinuxSourceFiles sourceFiles;
     seams.files = &sourceFiles;
+    seams.programName = "flash-upgrade";
+    seams.recordLineEnd = "\n";
     // The exit status of a run that got this far; with --json the document
     // goes out first.
     auto end = [&](RunOutcome outcome) {

@@ -34,6 +34,12 @@ DriveResult BackUpAndUpgrade(const FoundDrive& drive, const UnattendedPlan& plan
                              DeviceAccess& device, const FirmwareSource& source, RunSeams& seams,
                              LoggingFeedback& feedback);
 
+// The Save plan's read-out of the drive into plan.savePath, with its record
+// (RecordPathFor) beside it: the record in place whole just before the file
+// takes its name, and removed again when the file then cannot.
+bool SaveDrive(const FoundDrive& drive, const UnattendedPlan& plan, DeviceAccess& device,
+               RunSeams& seams, LoggingFeedback& feedback);
+
 // Reads the drive's flash and compares it with the source's image; says
 // whether it is equal, or where it differs and in how many chunks.
 DriveResult VerifyDrive(const FoundDrive& drive, DeviceAccess& device, const FirmwareSource& source,

@@ -93,10 +93,19 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
         say("Save: needs one chosen drive and a file");
         return Finish(log, seams, RunOutcome::BadUsage);
     }
-    // An existing file is refused before any drive is touched.
-    if (save && !plan.overwrite && seams.save->Exists(plan.savePath)) {
-        say("Save: " + SaveCancelledText(plan.savePath));
-        return Finish(log, seams, RunOutcome::Failed);
+    // The file and its record beside it: a file that would be its own
+    // record is refused, and so is an existing file or record before any
+    // drive is touched.
+    const std::string savedRecord = RecordPathFor(plan.savePath);
+    if (save && savedRecord == plan.savePath) {
+        say("Save: " + plan.savePath + " would be its own record: give it another extension");
+        return Finish(log, seams, RunOutcome::BadUsage);
+    }
+    for (const std::string& path : {plan.savePath, savedRecord}) {
+        if (save && !plan.overwrite && seams.save->Exists(path)) {
+            say("Save: " + SaveCancelledText(path));
+            return Finish(log, seams, RunOutcome::Failed);
+        }
     }
 
     log.Line("Platform: " + seams.backend.Description());
@@ -161,9 +170,8 @@ RunOutcome RunUnattended(const UnattendedPlan& plan, const FirmwarePayload& payl
             *std::find_if(found.begin(), found.end(), [](auto& d) { return d.chosen; });
         feedback.SetDrive(drive.position);
         feedback.SetAnswer(plan.overwrite ? AnswerYes : AnswerNo);
-        if (!RunStepOn(seams.observer, drive, RunStep::Save, [&] {
-                return SaveFlashToFile(drive.record, *device, plan.savePath, *seams.save, feedback);
-            })) {
+        if (!RunStepOn(seams.observer, drive, RunStep::Save,
+                       [&] { return SaveDrive(drive, plan, *device, seams, feedback); })) {
             ++failures;
             if (ExplainFailure(seams.backend, feedback)) ++inUse;
         }

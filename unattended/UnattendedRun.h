@@ -73,10 +73,14 @@ class StagedFile {
     // the disk too. Nothing is ever replaced: NameTaken when anything (a
     // file, a link) has that name already.
     virtual Named Name(const std::string& name) = 0;
+    // Takes the final name away again: the file is its temporary once more
+    // (a file named beside a backup whose own name turned out taken). False
+    // when it cannot be.
+    virtual bool Unname() = 0;
 };
 
 // The folder backups go to. Further files may be staged beside a backup and
-// named before it (the backup is named last).
+// named before it (the backup is named last): its record.
 class BackupFolder {
   public:
     virtual ~BackupFolder() = default;
@@ -86,6 +90,8 @@ class BackupFolder {
     // The temporaries (IsBackupTemporary) the folder holds: what runs that
     // were stopped before their backup was whole left there.
     virtual std::vector<std::string> Leftovers() = 0;
+    // Whether anything (a file, a link, a folder) has this name in the folder.
+    virtual bool Taken(const std::string& name) = 0;
     // A new temporary file, created under a BackupTemporaryName that nothing
     // has yet, and named in temporary; null when none can be created
     // (temporary then names the last one tried).
@@ -97,6 +103,12 @@ class SaveTarget : public OutputFile {
   public:
     // Whether a file exists at path before the run touches anything.
     virtual bool Exists(const std::string& path) = 0;
+    // Puts text at path the way the file itself is put there (whole and on
+    // the disk before it takes the name): the saved flash's record, just
+    // before the flash takes its name. False when it cannot.
+    virtual bool WriteBeside(const std::string& path, const std::string& text) = 0;
+    // Removes what WriteBeside put at path: the flash did not follow.
+    virtual void RemoveBeside(const std::string& path) = 0;
 };
 
 // A drive the run found, with the model guard's verdict.
@@ -179,6 +191,10 @@ struct RunSeams {
     SignalHold* signals = nullptr;
     // Needed when the plan puts a backup back (or compares with one).
     SourceFiles* files = nullptr;
+    // The record beside each backup: the program's name in it, and its line
+    // ends.
+    const char* programName = "Flash Upgrade Program";
+    const char* recordLineEnd = "\r\n";
 };
 
 // Runs an Upgrade, Check, List or Save plan to its end and logs every step:

@@ -11,6 +11,7 @@
 #include "unattended/CommandLine.h"
 #include "unattended/ModelGuard.h"
 #include "unattended/ProgramStart.h"
+#include "unattended/Sha256.h"
 #include "unattended/UpToDate.h"
 
 namespace {
@@ -267,26 +268,35 @@ struct World : ProgramStartPlatform,
     // A temporary of the folder; its flush and its naming go to the log.
     struct Staged : StagedFile {
         World& w;
-        std::string name;  // empty once named
-        Staged(World& world, const std::string& n) : w(world), name(n) {}
-        ~Staged() override { w.files.erase(name); }
+        std::string temporary, at;  // at: its name now
+        Staged(World& world, const std::string& n) : w(world), temporary(n), at(n) {}
+        ~Staged() override {
+            if (at == temporary) w.files.erase(temporary);
+        }
         bool Write(const uint8_t* data, uint32_t length) override {
-            w.files[name].assign(data, data + length / (w.fileFault == "short write" ? 2 : 1));
+            w.files[at].assign(data, data + length / (w.fileFault == "short write" ? 2 : 1));
             return w.fileFault != "short write";
         }
         bool Flush() override {
-            w.lines.push_back("folder: flushed " + name);
+            w.lines.push_back("folder: flushed " + at);
             return w.fileFault != "no flush";
         }
         Named Name(const std::string& to) override {
             if (w.files.count(to)) return Named::NameTaken;
             if (w.fileFault == "no name") return Named::Failed;
-            w.files[to] = w.files[name];
-            w.files.erase(name);
-            w.lines.push_back("folder: named " + to);
-            return name.clear(), Named::Yes;
+            return Move(to), Named::Yes;
+        }
+        bool Unname() override { return Move(temporary), true; }
+        void Move(const std::string& to) {
+            w.files[to] = w.files[at];
+            w.files.erase(at);
+            w.lines.push_back("folder: named " + (at = to));
         }
     };
+    // "taken late": a backup's first name is taken only after the run looked.
+    bool Taken(const std::string& name) override {
+        return files.count(name) && fileFault != "taken late";
+    }
     std::vector<std::string> Leftovers() override {
         std::vector<std::string> names;
         for (const auto& file : files)
@@ -385,9 +395,12 @@ struct World : ProgramStartPlatform,
         if (fault < 4)
             rig.drive->AddFault(
                 {faults[fault], static_cast<uint32_t>(std::stoul(what.substr(1), 0, 16)), 5});
-        for (int n = 1; n <= (what == "all taken" ? 100 : what == "taken"); ++n)
-            files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] =
-                rig.drive->Flash();
+        // Backups of earlier runs, without records, or a record alone.
+        for (int n = 1; n <= (what == "all taken" ? 100 : what.find("taken") != std::string::npos);
+             ++n)
+            files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] = {1};
+        if (what == "taken record") files["DVD-ROM_16X_5.0V.txt"] = files["DVD-ROM_16X_5.0V.bin"];
+        if (what == "taken record") files.erase("DVD-ROM_16X_5.0V.bin");
         fileFault = what;
         if (what == "leftover") files["unfinished-backup-1.tmp"].assign(9, 0);
         folderExists = what != "no folder";
@@ -476,12 +489,22 @@ TEST(Unattended, Runs) {
          "cannot be judged: the firmware's version \"1.58\""},
         {"x", "x /CHECK", "", 2, "0", "Drive 0: model guard refuses|!up to date|No drive that"},
         {"4", "x /CHECK", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
-        // The backup is flushed under a temporary name, then takes the first
-        // name not taken, before the upgrade. A temporary found is said.
+        // The backup and its record are flushed under temporary names, then
+        // take the first name not taken, the record first, before the
+        // upgrade. A temporary found is said.
         {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
-         "folder: flushed unfinished-backup-1.tmp|folder: named DVD-ROM_16X_5.0V-2.bin|"
+         "folder: flushed unfinished-backup-1.tmp|folder: flushed unfinished-backup-2.tmp|"
+         "!named DVD-ROM_16X_5.0V.txt|folder: named DVD-ROM_16X_5.0V-2.txt|folder: named "
+         "DVD-ROM_16X_5.0V-2.bin|"
          "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
+         "Drive 0: record written: C:\\backup\\DVD-ROM_16X_5.0V-2.txt|"
          "Drive 0: status: Upgrade Firmware..."},
+        {"4", "x /S /BACKUP=C:\\b", "taken record", 3010, "1",
+         "!named DVD-ROM_16X_5.0V.bin|folder: named DVD-ROM_16X_5.0V-2.txt|named "
+         "DVD-ROM_16X_5.0V-2.bin"},
+        {"4", "x /S /BACKUP=C:\\b", "taken late", 3010, "1",
+         "folder: named DVD-ROM_16X_5.0V.txt|folder: named unfinished-backup-2.tmp|folder: named "
+         "DVD-ROM_16X_5.0V-2.txt|folder: named DVD-ROM_16X_5.0V-2.bin"},
         {"4", "x /S /BACKUP=C:\\b", "leftover", 3010, "1",
          "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup: a run "
          "that was stopped before its backup was whole left it there; remove it|Platform:|"
@@ -607,7 +630,7 @@ TEST(Unattended, Runs) {
         {"4", "x /S", "dead back-end", 1603, "0", "Back-end failed:|!Drives found"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(std::string(c.line) + " | " + c.arrange);
         World world(c.models);
         world.Arrange(c.arrange);
         const std::vector<uint8_t> before = world.rig.drive->Flash();
@@ -634,14 +657,27 @@ TEST(Unattended, Runs) {
             }
         }
         EXPECT_EQ(world.LineOf(FormatText(", exit code %d", c.code)), world.lines.size() - 1);
-        // A backup holds the flash as it was, and no temporary is left but the
-        // one arranged; the console sees every status
-        // text and failed attempt the log holds, and a finished upgrade's
-        // progress.
-        for (const auto& file : world.files)
-            EXPECT_TRUE(IsBackupTemporary(file.first) ? file.second.size() == 9
-                                                      : file.second == before)
-                << file.first;
+        // A backup holds the flash as it was, beside its record, and no
+        // temporary is left but the one arranged; the console sees every
+        // status text and failed attempt the log holds, and a finished
+        // upgrade's progress.
+        for (const auto& [name, bytes] : world.files) {
+            if (bytes == std::vector<uint8_t>{1}) continue;  // of an earlier run
+            BackupRecord record;
+            std::string error, sha256 = Sha256Hex(Sha256(before.data(), before.size()));
+            const std::string bin = name.substr(0, name.size() - 4) + ".bin";
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+                EXPECT_TRUE(
+                    ParseBackupRecord(std::string(bytes.begin(), bytes.end()), record, error) &&
+                    record.sha256 == sha256 && world.files[bin] == before)
+                    << name << error;
+            } else {
+                EXPECT_TRUE(IsBackupTemporary(name)
+                                ? bytes.size() == 9
+                                : bytes == before && world.files.count(RecordPathFor(name)))
+                    << name;
+            }
+        }
         std::string echoed, status;
         for (const std::string& s : world.rig.feedback.status) echoed += s + ";";
         echoed += std::to_string(world.rig.feedback.attempts.size());
@@ -665,12 +701,17 @@ TEST(Unattended, Runs) {
 }
 
 // The console's Save: the chosen drive's flash, whatever its model, into a
-// file replaced only when allowed (then the question is answered yes).
+// file replaced only when allowed (then the question is answered yes), its
+// record beside it, put there just before the file and removed when the file
+// then fails.
 TEST(Unattended, SaveReadsTheChosenDrive) {
     struct Target : SaveTarget {
         MemoryFile file;
+        std::map<std::string, std::string> beside;  // the records
         explicit Target(Feedback& f) : file(f) {}
-        bool Exists(const std::string&) override { return !file.contents.empty(); }
+        bool Exists(const std::string& path) override {
+            return path == "f.bin" ? !file.contents.empty() : beside.count(path) > 0;
+        }
         bool Open(const std::string& path) override { return file.Open(path); }
         bool Length(uint64_t& length) override { return file.Length(length); }
         bool Truncate() override { return file.Truncate(); }
@@ -678,32 +719,56 @@ TEST(Unattended, SaveReadsTheChosenDrive) {
             return file.Write(data, length);
         }
         void Close() override { file.Close(); }
+        bool WriteBeside(const std::string& path, const std::string& text) override {
+            return beside[path] = text, true;
+        }
+        void RemoveBeside(const std::string& path) override { beside.erase(path); }
     };
     const struct {
         DriveChoice::Kind choice;
-        bool exists, overwrite;
+        const char *path, *there;  // there: "file", "record", "fails" (the write)
+        bool overwrite;
         RunOutcome outcome;
         const char* logged;
     } cases[] = {
-        {DriveChoice::Position, false, false, RunOutcome::Saved, "model guard not needed to read"},
-        {DriveChoice::Position, true, true, RunOutcome::Saved, "Drive 0: answered yes: "},
-        {DriveChoice::Position, true, false, RunOutcome::Failed, "Save: "},
-        {DriveChoice::All, false, false, RunOutcome::BadUsage, "Save: needs one chosen drive"},
+        {DriveChoice::Position, "f.bin", "", false, RunOutcome::Saved,
+         "model guard not needed to read"},
+        {DriveChoice::Position, "f.bin", "file", true, RunOutcome::Saved,
+         "Drive 0: answered yes: "},
+        {DriveChoice::Position, "f.bin", "file", false, RunOutcome::Failed,
+         "Save: File f.bin Exist"},
+        {DriveChoice::Position, "f.bin", "record", false, RunOutcome::Failed,
+         "Save: File f.txt Exist, User cancel ..."},
+        {DriveChoice::Position, "f.bin", "fails", false, RunOutcome::Failed, "Cant write the file"},
+        {DriveChoice::Position, "f.txt", "", true, RunOutcome::BadUsage,
+         "Save: f.txt would be its own record: give it another extension"},
+        {DriveChoice::All, "f.bin", "", false, RunOutcome::BadUsage,
+         "Save: needs one chosen drive"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
         World world("x");
         Target target(world.rig.feedback);
-        if (c.exists) target.file.contents.assign(5, 0);
+        if (std::string(c.there) == "file") target.file.contents.assign(5, 0);
+        if (std::string(c.there) == "record") target.beside["f.txt"] = "old";
+        target.file.failWrite = std::string(c.there) == "fails";
         UnattendedPlan plan;
         plan.action = PlanAction::Save;
         plan.drive.kind = c.choice;
+        plan.savePath = c.path;
         plan.overwrite = c.overwrite;
         World::Sink sink(world.lines);
         RunSeams seams = world.Seams(plan, sink);
         seams.save = &target;
         EXPECT_EQ(RunUnattended(plan, FirmwarePayload(world.block.data()), seams), c.outcome);
-        EXPECT_LT(world.LineOf(c.logged), world.lines.size()) << c.logged;
-        EXPECT_EQ(target.file.contents == world.rig.drive->Flash(), c.outcome == RunOutcome::Saved);
+        EXPECT_LT(world.LineOf(c.logged), world.lines.size());
+        const std::vector<uint8_t>& flash = world.rig.drive->Flash();
+        EXPECT_EQ(target.file.contents == flash, c.outcome == RunOutcome::Saved);
+        BackupRecord record;
+        std::string error;
+        EXPECT_EQ(ParseBackupRecord(target.beside["f.txt"], record, error) &&
+                      record.sha256 == Sha256Hex(Sha256(flash.data(), flash.size())),
+                  c.outcome == RunOutcome::Saved);
     }
 }
 
