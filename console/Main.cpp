@@ -68,6 +68,7 @@ int main(int argc, char* argv[]) {
                    options.json ? static_cast<RunObserver*>(&json) : &report,
                    &saveFile,
                    &power,
+                   nullptr,
                    LinuxOutcomeText};
     // The exit status of a run that got this far; with --json the document
     // goes out first.
