@@ -8,9 +8,8 @@
 
 namespace {
 
-// Host adapter status: selection timeout. Target status: check condition.
+// Host adapter status: selection timeout.
 constexpr uint8_t HostSelectionTimeout = 0x11;
-constexpr uint8_t TargetCheckCondition = 0x02;
 constexpr uint8_t HostScsiId = 7;
 
 void WriteStatus(uint8_t* block, uint8_t status) {
