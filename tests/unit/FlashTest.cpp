@@ -1,5 +1,7 @@
 // The Upgrade and Save operations against a simulated drive behind the
 // back-ends, and the buffers they take.
+#include <algorithm>
+#include <map>
 #include <new>
 
 #include "flash/FormatText.h"
@@ -134,7 +136,6 @@ TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
         uint8_t bank, offset;  // of the chunk whose writes are counted, in 256 bytes
         int writes;
     } cases[] = {
-        {{{SimFault::FailWrite, 0x4000, 4}}, true, 0, 0x40, 5},
         {{{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}}, true, 0, 0x80, 5},
         {{{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0, 0xC0, 2},  // the chunk's last byte
         {{{SimFault::FailReadBack, 0x1C000, 5}}, false, 1, 0xC0, 5},
@@ -155,6 +156,148 @@ TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
             EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
             EXPECT_EQ(run.rig.OpenFiles(), 0);
         }
+    }
+}
+
+const std::string kReset = "the drive was reset during the write (unit attention 29/00)";
+const std::string kAgain = ": writing again from the first chunk";
+
+// A drive that lost its download is written again from the first chunk: a
+// reset it reports (its sense carried by every back-end), or a silent one
+// that the read-back of the whole download before the commit finds; at most
+// 3 times, and the bar starts again from 0 each time.
+TEST(UpgradeFirmware, WritesAgainFromTheFirstChunkAfterTheDriveLostItsDownload) {
+    const std::string lost =
+        "the drive lost part of the download (read back at the end, it "
+        "differs from the image at flash offset 0x00000)";
+    const struct {
+        SimFault fault;
+        int writes, reads;  // WRITE BUFFER mode 7 and READ BUFFER mode 2 the drive received
+        std::vector<std::string> notices;
+    } cases[] = {
+        {{SimFault::Reset, 0, 0}, 8, 16, {}},
+        {{SimFault::Reset, 0x8000, 1}, 4 + 8, 3 + 16, {kReset + kAgain}},  // after the third chunk
+        {{SimFault::SilentReset, 0x8000, 1}, 16, 8 + 1 + 16, {lost + kAgain}},
+        {{SimFault::Reset, 0x1C000, 1}, 16, 8 + 1 + 16, {kReset + kAgain}},  // met at the end
+        {{SimFault::Reset, 0x8000, 3},
+         12 + 8,
+         9 + 16,
+         std::vector<std::string>(3, kReset + kAgain)},
+        {{SimFault::Reset, 0x8000, 4},
+         16,
+         12,
+         {kReset + kAgain, kReset + kAgain, kReset + kAgain,
+          kReset + ": the write ends without the commit, after 3 restarts"}},
+    };
+    for (const auto& c : cases) {
+        for (Rig::Kind kind : AllKinds) {
+            SCOPED_TRACE(FormatText("fault %d at %X, %d times, back-end %d", c.fault.kind,
+                                    c.fault.position, c.fault.times, kind));
+            Upgrade run(kind);
+            run.rig.drive->AddFault(c.fault);
+            const bool committed = c.fault.times < 4;
+            EXPECT_EQ(run.Run(), committed);
+            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
+            EXPECT_EQ(run.rig.Sent({OpReadBuffer, ReadBufferDataMode}), c.reads);
+            EXPECT_EQ(run.rig.feedback.notices, c.notices);
+            EXPECT_EQ(
+                std::count(run.rig.feedback.progress.begin(), run.rig.feedback.progress.end(), 0),
+                std::min<long>(c.notices.size(), 3));
+            EXPECT_EQ(run.rig.drive->CommitCount(), committed ? 1 : 0);
+            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), committed);
+            EXPECT_EQ(run.rig.feedback.Status(), committed ? "Upgrade Firmware Successful!!"
+                                                           : "Error Happen in ID 0 OFFSET 0xC000");
+        }
+    }
+    // In order: each chunk written and read back, the whole download read, the commit.
+    Upgrade run;
+    run.Run();
+    std::string sent, expected;
+    for (const SimLogEntry& e : run.rig.drive->Log())
+        if (e.cdb[0] == OpWriteBuffer || (e.cdb[0] == OpReadBuffer && e.cdb[1] == 2))
+            sent += FormatText("%X/%X%02X ", e.cdb[1], e.cdb[2], e.cdb[4]);
+    for (unsigned k = 0; k < 16; ++k) {
+        const std::string chunk = FormatText("/%X%02X ", k % 8 / 4, k % 4 * 0x40);
+        expected += (k < 8 ? "7" + chunk : "") + "2" + chunk;
+    }
+    EXPECT_EQ(sent, expected + "4/000 ");
+}
+
+// A drive held in memory whose n-th command (from 1) does what the script
+// says: fails with the sense KK/AA/QQ (a reset's 06/29/QQ erases the
+// download first), or "hollow": completes without delivering any data.
+struct ScriptedDrive : DeviceAccess {
+    std::vector<uint8_t> held = std::vector<uint8_t>(ImageSize, 0xFF);
+    std::map<int, std::string> script;
+    int sent = 0;
+    std::string Next() {
+        LastSense = SenseData();
+        const std::string what = script.count(++sent) ? script[sent] : "";
+        unsigned key, asc, ascq;
+        if (std::sscanf(what.c_str(), "%x/%x/%x", &key, &asc, &ascq) == 3) {
+            LastSense = {true, false, uint8_t(key), uint8_t(asc), uint8_t(ascq)};
+            if (key == 6 && asc == 0x29) held.assign(ImageSize, 0xFF);
+        }
+        return what;
+    }
+    int ReadBufferData(uint8_t* to, uint8_t id, uint16_t offset, uint16_t length) override {
+        const std::string what = Next();
+        if (what.empty()) std::memcpy(to, &held[id << 16 | offset], length);
+        return what.empty() || what == "hollow";
+    }
+    int WriteBufferSave(const uint8_t* from, uint8_t id, uint16_t offset, uint16_t n) override {
+        if (!Next().empty()) return 0;
+        return std::memcpy(&held[id << 16 | offset], from, n), 1;
+    }
+    int CommitMicrocode() override { return Next().empty(); }
+    void EnumerateDevices(DeviceList&) override {}
+    int InquireDevice() override { return 0; }
+    int IdentifyController() override { return 0; }
+    int OpenDevice(const DeviceRecord&) override { return 0; }
+    void CloseDevice() override {}
+    int ReadFlashData(uint8_t*, uint8_t, uint16_t, uint16_t) override { return 0; }
+};
+
+// Only a unit attention 29h (any qualifier) on a chunk's write or read-back
+// means a reset; any other failure is retried on its chunk. In the read-back
+// at the end (commands 17 to 24) a failed read, and a read that delivers
+// nothing, lose the download too: the read buffer, though it still holds
+// the image (as a kept buffer may), is never taken for what the drive sent.
+TEST(UpgradeFirmware, OnlyAResetOrAFailedFinalReadBackWritesAgain) {
+    const std::string lost = "the drive lost part of the download (";
+    const struct {
+        std::map<int, std::string> script;
+        int sent;  // commands, the commit included
+        std::string notice;
+    } cases[] = {
+        {{{7, "06/29/00"}}, 7 + 25, kReset + kAgain},  // the write at 0xC000
+        {{{8, "06/29/04"}},
+         8 + 25,
+         "the drive was reset during the write (unit attention 29/04)" + kAgain},
+        {{{7, "06/28/00"}}, 26, ""},  // a medium change
+        {{{7, "02/29/00"}}, 26, ""},
+        {{{8, "04/44/00"}}, 27, ""},
+        {{{4, "hollow"}}, 27, ""},
+        {{{19, "04/44/00"}},
+         19 + 25,
+         lost + "reading it back at the end failed at flash offset 0x08000)" + kAgain},
+        {{{19, "hollow"}},
+         19 + 25,
+         lost + "read back at the end, it differs from the image at flash offset 0x08000)" +
+             kAgain},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script.begin()->second + FormatText(" at %d", c.script.begin()->first));
+        ScriptedDrive drive;
+        drive.script = c.script;
+        drive.CurrentDevice.FlashSize = ImageSize;
+        const std::vector<uint8_t> image = Upgrade().Image();
+        std::vector<uint8_t> readBack = image;
+        Feedback feedback;
+        EXPECT_EQ(WriteAndVerifyImage(drive, image.data(), readBack.data(), feedback, nullptr), 1);
+        EXPECT_EQ(drive.sent, c.sent);
+        EXPECT_EQ(feedback.notices, std::vector<std::string>(!c.notice.empty(), c.notice));
+        EXPECT_EQ(drive.held, image);
     }
 }
 

@@ -210,8 +210,6 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         {0, 0, 0, 0x08, "70 00", 0, 0, "driver status 08h, no sense data"},  // cut short
         {0, 0, 0, 0x08, "70 00 03", 0, 0,
          "driver status 08h, sense key 3 (MEDIUM ERROR), ASC 00h ASCQ 00h"},
-        {0, 0, 0, 0x08, "70 00 0A", 0, 0,
-         "driver status 08h, sense key A (COPY ABORTED), ASC 00h ASCQ 00h"},
         {0, 0, 0, 0x08, "", 0, 0, "driver status 08h"},
         {0, 0, 0, 0x08, "7F 00 01", 0, 0, "driver status 08h, no sense data"},
         {0, 0, 0, 0, "", 1, 0, "16383 of 16384 bytes transferred"},
@@ -231,13 +229,10 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         std::vector<uint8_t> data(0x4000);
         EXPECT_EQ(access.ReadBufferData(data.data(), 0, 0, 0x4000), c.done) << c.described;
         EXPECT_EQ(DescribeSgIoOutcome(access.LastOutcome()), c.described);
-        // The write loop reads the sense the log describes.
+        // The write loop reads the sense that the log describes.
         const SenseData& s = access.LastSense;
-        const std::string read = FormatText("key %X (", s.SenseKey),
-                          code = FormatText("ASC %02Xh ASCQ %02Xh", s.Asc, s.Ascq);
-        EXPECT_EQ(s.Present && c.described.find(read) != std::string::npos &&
-                      c.described.find(code) != std::string::npos,
-                  c.described.find("sense key") != std::string::npos);
+        EXPECT_EQ(c.described.find(s.Present ? DescribeSense(s) : "sense key") != std::string::npos,
+                  s.Present);
     }
     // A CD node that cannot name its address is still a CD device and is
     // probed; a generic one could be the twin of any drive and is not. All
