@@ -106,6 +106,11 @@ std::string Describe(const std::vector<uint8_t>& cdb) {
 
 }  // namespace
 
+bool ReportsUnitAttention(uint8_t opcode) {
+    return opcode != OpInquiry && opcode != OpGetConfiguration &&
+           opcode != OpGetEventStatusNotification;
+}
+
 SimulatedDrive::SimulatedDrive(SimDriveIdentity identity) : identity_(std::move(identity)) {
     const uint32_t size = identity_.flashSizeKb != 0
                               ? static_cast<uint32_t>(identity_.flashSizeKb) << 10
@@ -145,9 +150,8 @@ SimOutcome SimulatedDrive::Run(const uint8_t* cdb, size_t cdbLength, DataDirecti
         return SimOutcome::CheckCondition;
     }
     const uint8_t opcode = cdb[0];
-    // After a reset the first command learns of it instead of running;
-    // INQUIRY is answered all the same.
-    if (unitAttention_ && opcode != OpInquiry) {
+    // After a reset the first command learns of it instead of running.
+    if (unitAttention_ && ReportsUnitAttention(opcode)) {
         unitAttention_ = false;
         note = UnitAttentionNote;
         return SimOutcome::CheckCondition;

@@ -18,6 +18,14 @@
 // Fixed-format sense data, as long as the drive sends it.
 constexpr size_t SimSenseLength = 18;
 
+// Whether a command meets a pending unit attention (and takes it) or runs
+// as usual: INQUIRY, GET CONFIGURATION and GET EVENT STATUS NOTIFICATION
+// run, as on a real drive, so that the system's media polling does not take
+// it; every other command takes it.
+constexpr uint8_t OpGetConfiguration = 0x46;
+constexpr uint8_t OpGetEventStatusNotification = 0x4A;
+bool ReportsUnitAttention(uint8_t opcode);
+
 // What became of one command.
 enum class SimOutcome {
     Good,            // completed, SCSI status 0
@@ -57,8 +65,8 @@ struct SimFault {
 // FailFlashRead: READ BUFFER mode 1 with control byte 1 refused.
 // Reset: after a READ BUFFER mode 2 completed, the drive is reset, as by a
 //   bus reset or a power dip: its download buffer is erased, and its next
-//   command (any but INQUIRY) ends in CHECK CONDITION with UNIT ATTENTION
-//   29h/00h without being executed, once. "After the third chunk" is a
+//   command (any that ReportsUnitAttention) ends in CHECK CONDITION with
+//   UNIT ATTENTION 29h/00h without being executed, once. "After the third chunk" is a
 //   reset at position 0x8000: after that chunk was read back.
 // SilentReset: the same, but someone else took the unit attention: the
 //   buffer is erased and nothing is said.

@@ -129,10 +129,11 @@ void TcmuCarrier::Answer(uint8_t* entryBytes) {
     uint8_t status = GoodStatus;
     uint8_t sense[SimSenseLength] = {};
     const auto kernel = KernelCommands().find(opcode);
-    // A drive that was reset tells the first command after it, whoever sent
-    // it: the kernel's media polling may learn of it before the program.
+    // A drive that was reset tells the first command after it that takes a
+    // unit attention, whoever sent it: a TEST UNIT READY of the kernel's (an
+    // open of the node sends one) learns of it before the program.
     if (opcode == OpInquiry || opcode == OpReadBuffer || opcode == OpWriteBuffer ||
-        drive_.UnitAttentionPending()) {
+        (drive_.UnitAttentionPending() && ReportsUnitAttention(opcode))) {
         if (drive_.CompletionDelayMs() != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(drive_.CompletionDelayMs()));
         const SimOutcome outcome =

@@ -1,5 +1,7 @@
 // The Upgrade and Save operations against a simulated drive behind the
 // back-ends, and the buffers they take.
+#include <gmock/gmock.h>
+
 #include <algorithm>
 #include <map>
 #include <new>
@@ -126,87 +128,59 @@ TEST(UpgradeFirmware, EveryEnd) {
     }
 }
 
-// Failed writes, failed read-backs and read-backs that differ count alike;
-// the fifth consecutive failure on one chunk ends the loop, a verified chunk
-// starts the count again. Over both back-ends.
-TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
-    const struct {
-        std::vector<SimFault> faults;
-        bool result;
-        uint8_t bank, offset;  // of the chunk whose writes are counted, in 256 bytes
-        int writes;
-    } cases[] = {
-        {{{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}}, true, 0, 0x80, 5},
-        {{{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0, 0xC0, 2},  // the chunk's last byte
-        {{{SimFault::FailReadBack, 0x1C000, 5}}, false, 1, 0xC0, 5},
-        {{{SimFault::FailWrite, 0, 2},
-          {SimFault::FailReadBack, 0, 2},
-          {SimFault::CorruptReadBack, 9, 1}},
-         false,
-         0,
-         0,
-         5},
-    };
-    for (const auto& c : cases) {
-        for (Rig::Kind kind : AllKinds) {
-            Upgrade run(kind);
-            for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
-            EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
-            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, 7, c.bank, 0, c.offset, 0}), c.writes);
-            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
-            EXPECT_EQ(run.rig.OpenFiles(), 0);
-        }
-    }
-}
-
 const std::string kReset = "the drive was reset during the write (unit attention 29/00)";
 const std::string kAgain = ": writing again from the first chunk";
+const std::string kLost = "the drive lost part of the download (";
 
-// A drive that lost its download is written again from the first chunk: a
-// reset it reports (its sense carried by every back-end), or a silent one
-// that the read-back of the whole download before the commit finds; at most
-// 3 times, and the bar starts again from 0 each time.
-TEST(UpgradeFirmware, WritesAgainFromTheFirstChunkAfterTheDriveLostItsDownload) {
-    const std::string lost =
-        "the drive lost part of the download (read back at the end, it "
-        "differs from the image at flash offset 0x00000)";
+// Every end of the passes, over every back-end. Failures count alike on their chunk, five
+// in a row end it. A lost download, reported (a reset's sense) or found by the read-back
+// at the end, is written again from the first chunk, at most 3 times, the bar back at 0.
+TEST(UpgradeFirmware, RetriesChunksAndWritesAgainAfterTheDriveLostItsDownload) {
+    const std::map<char, std::string> said = {
+        {'R', kReset + kAgain},
+        {'L', kLost + "read back at the end, it differs from the image at flash offset 0x00000)" +
+                  kAgain},
+        {'E', kReset + ": the write ends without the commit, after 3 restarts"}};
+    using F = SimFault;
     const struct {
-        SimFault fault;
-        int writes, reads;  // WRITE BUFFER mode 7 and READ BUFFER mode 2 the drive received
-        std::vector<std::string> notices;
+        std::vector<SimFault> faults;
+        int writes, reads;    // WRITE BUFFER mode 7 and READ BUFFER mode 2 the drive received
+        const char* failure;  // the status text; null: committed
+        std::string notices;  // one letter of said each
     } cases[] = {
-        {{SimFault::Reset, 0, 0}, 8, 16, {}},
-        {{SimFault::Reset, 0x8000, 1}, 4 + 8, 3 + 16, {kReset + kAgain}},  // after the third chunk
-        {{SimFault::SilentReset, 0x8000, 1}, 16, 8 + 1 + 16, {lost + kAgain}},
-        {{SimFault::Reset, 0x1C000, 1}, 16, 8 + 1 + 16, {kReset + kAgain}},  // met at the end
-        {{SimFault::Reset, 0x8000, 3},
-         12 + 8,
-         9 + 16,
-         std::vector<std::string>(3, kReset + kAgain)},
-        {{SimFault::Reset, 0x8000, 4},
-         16,
-         12,
-         {kReset + kAgain, kReset + kAgain, kReset + kAgain,
-          kReset + ": the write ends without the commit, after 3 restarts"}},
+        {{}, 8, 16, nullptr, ""},
+        {{{F::FailWrite, 0x4000, 4}, {F::FailReadBack, 0x8000, 4}}, 16, 20, nullptr, ""},
+        {{{F::CorruptReadBack, 0xFFFF, 1}}, 9, 17, nullptr, ""},  // the chunk's last byte
+        {{{F::FailReadBack, 0x1C000, 5}}, 12, 12, "Error Happen in ID 1 OFFSET 0xC000", ""},
+        {{{F::FailWrite, 0, 2}, {F::FailReadBack, 0, 2}, {F::CorruptReadBack, 9, 1}},
+         5,
+         3,
+         "Error Happen in ID 0 OFFSET 0x0000",
+         ""},
+        {{{F::Reset, 0x8000, 1}}, 4 + 8, 3 + 16, nullptr, "R"},  // after the third chunk
+        {{{F::SilentReset, 0x8000, 1}}, 16, 8 + 1 + 16, nullptr, "L"},
+        {{{F::Reset, 0x1C000, 1}}, 16, 8 + 1 + 16, nullptr, "R"},  // met by the last read-back
+        {{{F::Reset, 0x8000, 3}}, 12 + 8, 9 + 16, nullptr, "RRR"},
+        {{{F::Reset, 0x8000, 4}}, 16, 12, "Error Happen in ID 0 OFFSET 0xC000", "RRRE"},
     };
     for (const auto& c : cases) {
         for (Rig::Kind kind : AllKinds) {
-            SCOPED_TRACE(FormatText("fault %d at %X, %d times, back-end %d", c.fault.kind,
-                                    c.fault.position, c.fault.times, kind));
+            SCOPED_TRACE(FormatText("case %d, back-end %d", static_cast<int>(&c - cases), kind));
             Upgrade run(kind);
-            run.rig.drive->AddFault(c.fault);
-            const bool committed = c.fault.times < 4;
-            EXPECT_EQ(run.Run(), committed);
+            for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
+            EXPECT_EQ(run.Run(), !c.failure);
             EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
             EXPECT_EQ(run.rig.Sent({OpReadBuffer, ReadBufferDataMode}), c.reads);
-            EXPECT_EQ(run.rig.feedback.notices, c.notices);
-            EXPECT_EQ(
-                std::count(run.rig.feedback.progress.begin(), run.rig.feedback.progress.end(), 0),
-                std::min<long>(c.notices.size(), 3));
-            EXPECT_EQ(run.rig.drive->CommitCount(), committed ? 1 : 0);
-            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), committed);
-            EXPECT_EQ(run.rig.feedback.Status(), committed ? "Upgrade Firmware Successful!!"
-                                                           : "Error Happen in ID 0 OFFSET 0xC000");
+            std::vector<std::string> notices;
+            for (char n : c.notices) notices.push_back(said.at(n));
+            EXPECT_EQ(run.rig.feedback.notices, notices);
+            const std::vector<int>& bar = run.rig.feedback.progress;
+            EXPECT_EQ(std::count(bar.begin(), bar.end(), 0), std::min<long>(c.notices.size(), 3));
+            EXPECT_EQ(run.rig.drive->CommitCount(), c.failure ? 0 : 1);
+            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), !c.failure);
+            EXPECT_EQ(run.rig.feedback.Status(),
+                      c.failure ? c.failure : "Upgrade Firmware Successful!!");
+            EXPECT_EQ(run.rig.OpenFiles(), 0);
         }
     }
     // In order: each chunk written and read back, the whole download read, the commit.
@@ -223,9 +197,8 @@ TEST(UpgradeFirmware, WritesAgainFromTheFirstChunkAfterTheDriveLostItsDownload) 
     EXPECT_EQ(sent, expected + "4/000 ");
 }
 
-// A drive held in memory whose n-th command (from 1) does what the script
-// says: fails with the sense KK/AA/QQ (a reset's 06/29/QQ erases the
-// download first), or "hollow": completes without delivering any data.
+// The n-th command (from 1) fails with the sense KK/AA/QQ (06/29 erases the download
+// first), or, "hollow", completes without delivering data.
 struct ScriptedDrive : DeviceAccess {
     std::vector<uint8_t> held = std::vector<uint8_t>(ImageSize, 0xFF);
     std::map<int, std::string> script;
@@ -258,45 +231,35 @@ struct ScriptedDrive : DeviceAccess {
     int ReadFlashData(uint8_t*, uint8_t, uint16_t, uint16_t) override { return 0; }
 };
 
-// Only a unit attention 29h (any qualifier) on a chunk's write or read-back
-// means a reset; any other failure is retried on its chunk. In the read-back
-// at the end (commands 17 to 24) a failed read, and a read that delivers
-// nothing, lose the download too: the read buffer, though it still holds
-// the image (as a kept buffer may), is never taken for what the drive sent.
+// Only a unit attention 29h restarts a pass; at the end (commands 17 to 24) a failed or a
+// hollow read does too: the buffer still holds the image, as a kept one may.
 TEST(UpgradeFirmware, OnlyAResetOrAFailedFinalReadBackWritesAgain) {
-    const std::string lost = "the drive lost part of the download (";
     const struct {
-        std::map<int, std::string> script;
-        int sent;  // commands, the commit included
-        std::string notice;
+        int at;  // the command scripted
+        const char* what;
+        int sent;            // commands, the commit included
+        const char* notice;  // how it ends, or nothing
     } cases[] = {
-        {{{7, "06/29/00"}}, 7 + 25, kReset + kAgain},  // the write at 0xC000
-        {{{8, "06/29/04"}},
-         8 + 25,
-         "the drive was reset during the write (unit attention 29/04)" + kAgain},
-        {{{7, "06/28/00"}}, 26, ""},  // a medium change
-        {{{7, "02/29/00"}}, 26, ""},
-        {{{8, "04/44/00"}}, 27, ""},
-        {{{4, "hollow"}}, 27, ""},
-        {{{19, "04/44/00"}},
-         19 + 25,
-         lost + "reading it back at the end failed at flash offset 0x08000)" + kAgain},
-        {{{19, "hollow"}},
-         19 + 25,
-         lost + "read back at the end, it differs from the image at flash offset 0x08000)" +
-             kAgain},
+        {8, "06/29/04", 8 + 25, "was reset during the write (unit attention 29/04)"},
+        {7, "06/28/00", 26, ""},  // a medium change
+        {7, "02/29/00", 26, ""},
+        {4, "hollow", 27, ""},
+        {19, "04/44/00", 19 + 25, "(reading it back at the end failed at flash offset 0x08000)"},
+        {19, "hollow", 19 + 25, "it differs from the image at flash offset 0x08000)"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.script.begin()->second + FormatText(" at %d", c.script.begin()->first));
+        SCOPED_TRACE(FormatText("%s at %d", c.what, c.at));
         ScriptedDrive drive;
-        drive.script = c.script;
+        drive.script[c.at] = c.what;
         drive.CurrentDevice.FlashSize = ImageSize;
         const std::vector<uint8_t> image = Upgrade().Image();
         std::vector<uint8_t> readBack = image;
         Feedback feedback;
         EXPECT_EQ(WriteAndVerifyImage(drive, image.data(), readBack.data(), feedback, nullptr), 1);
         EXPECT_EQ(drive.sent, c.sent);
-        EXPECT_EQ(feedback.notices, std::vector<std::string>(!c.notice.empty(), c.notice));
+        EXPECT_EQ(feedback.notices.size(), *c.notice ? 1u : 0u);
+        for (const std::string& notice : feedback.notices)
+            EXPECT_THAT(notice, ::testing::EndsWith(c.notice + kAgain));
         EXPECT_EQ(drive.held, image);
     }
 }
