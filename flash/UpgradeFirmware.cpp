@@ -109,8 +109,9 @@ PassEnd WriteEveryChunk(DeviceAccess& device, const uint8_t* image, uint8_t* rea
 
 // Reads the whole download back once more, chunk by chunk, in order, and
 // compares it with the image: a reset whose unit attention another command
-// took (the kernel's media polling, the resume after a suspend, another
-// program) leaves no other trace. The bar stays where it is.
+// took (another program's open of the node, which the kernel follows with
+// TEST UNIT READY; the resume after a suspend) leaves no other trace. The
+// bar stays where it is.
 PassEnd ReadEveryChunkBack(DeviceAccess& device, const uint8_t* image, uint8_t* readBack) {
     const uint32_t flashSize = device.CurrentDevice.FlashSize;
     for (uint32_t chunkOffset = 0; chunkOffset < flashSize; chunkOffset += ChunkSize) {
