@@ -48,7 +48,7 @@ uint16_t ChunkLength(uint32_t chunkOffset, uint32_t flashSize) {
 // the buffer may hold the image verified in an earlier pass (or, kept by
 // the allocator, for an earlier drive).
 void ReadNothingYet(const uint8_t* expected, uint8_t* destination, uint16_t length) {
-    for (uint16_t i = 0; i < length; ++i) destination[i] = static_cast<uint8_t>(~expected[i]);
+    for (size_t i = 0; i < length; ++i) destination[i] = static_cast<uint8_t>(~expected[i]);
 }
 
 // One attempt on one chunk: write, read back, compare. On failure, failed
