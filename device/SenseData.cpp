@@ -14,7 +14,7 @@ constexpr size_t DescriptorKeyAt = 1;
 
 SenseData DecodeSense(const uint8_t* bytes, size_t returned) {
     SenseData sense;
-    if (bytes == nullptr || returned == 0) return sense;
+    if (returned == 0) return sense;
     const uint8_t code = bytes[0] & 0x7F;
     size_t keyAt = DescriptorKeyAt;
     if (code == 0x70 || code == 0x71) {
