@@ -78,7 +78,12 @@ void ConsoleReport::SetStatusText(const std::string& text) {
 
 void ConsoleReport::SetProgress(int position) {
     // One call per chunk done; the upgrade's last one (100) follows the
-    // commit.
+    // commit. 0: the write begins again (a notice has said why).
+    if (position == 0) {
+        done_ = percent_ = failedInRow_ = 0;
+        if (bar_) DrawBar();
+        return;
+    }
     const bool commit = step_ == RunStep::Upgrade && done_ == chunks_;
     if (!commit) ++done_;
     percent_ = position;

@@ -70,6 +70,7 @@ int main(int argc, char* argv[]) {
                    options.json ? static_cast<RunObserver*>(&json) : &report,
                    &saveFile,
                    &power,
+                   nullptr,
                    LinuxOutcomeText};
     LogindStayAwake awake;
     seams.awake = &awake;

@@ -4,6 +4,7 @@
 
 #include "device/DeviceList.h"
 #include "device/DeviceRecord.h"
+#include "device/SenseData.h"
 
 // Every packet command reaches a drive through one DeviceAccess back-end.
 // Operations return non-zero for success and 0 for failure; none throws, and
@@ -46,6 +47,9 @@ class DeviceAccess {
     int Initialized;
     uint32_t AdapterCount;
     DeviceRecord CurrentDevice;
+    // The sense data of the last command, when it ended in CHECK CONDITION;
+    // every command clears it first.
+    SenseData LastSense;
 };
 
 // Flash data is addressed by one 32-bit byte position: the 64 KB bank goes in

@@ -40,7 +40,8 @@ class OperatorFeedback {
     // Replaces the whole text of the status line.
     virtual void SetStatusText(const std::string& text) = 0;
     // Shows position (0..100) on the progress bar and remembers it as the
-    // last position shown.
+    // last position shown. During an upgrade 0 means the write begins again
+    // from the first chunk.
     virtual void SetProgress(int position) = 0;
     // Enables or disables one of the dialog's controls.
     virtual void EnableControl(int controlId, bool enabled) = 0;

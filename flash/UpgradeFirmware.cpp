@@ -18,11 +18,44 @@ const char ChecksumMismatchFormat[] = "Check sum not match!! (%04X / %04X)";
 // 75, and 100 waits for the commit and its pause.
 constexpr uint64_t LoopProgressScale = 75;
 
+// A drive that was reset (UNIT ATTENTION, ASC 29h: power on, reset or bus
+// device reset occurred, whatever the qualifier) has lost its download.
+constexpr uint8_t UnitAttentionKey = 6;
+constexpr uint8_t ResetAsc = 0x29;
+// Times one upgrade writes the whole download again after it was lost.
+constexpr int RestartLimit = 3;
+const char RestartText[] = ": writing again from the first chunk";
+const char GiveUpText[] = ": the write ends without the commit, after 3 restarts";
+
+bool DriveWasReset(const SenseData& sense) {
+    return sense.Present && sense.SenseKey == UnitAttentionKey && sense.Asc == ResetAsc;
+}
+
+std::string ResetText(const SenseData& sense) {
+    return FormatText("the drive was reset during the write (unit attention %02X/%02X)",
+                      static_cast<unsigned>(sense.Asc), static_cast<unsigned>(sense.Ascq));
+}
+
+// The image size is a whole number of chunks; any other flash size would
+// end with a shorter chunk, never past the buffers.
+uint16_t ChunkLength(uint32_t chunkOffset, uint32_t flashSize) {
+    return static_cast<uint16_t>(std::min(ChunkSize, flashSize - chunkOffset));
+}
+
+// Fills a read's destination with the complement of what it should read: a
+// byte the drive does not deliver can never pass the comparison, although
+// the buffer may hold the image verified in an earlier pass (or, kept by
+// the allocator, for an earlier drive).
+void ReadNothingYet(const uint8_t* expected, uint8_t* destination, uint16_t length) {
+    for (size_t i = 0; i < length; ++i) destination[i] = static_cast<uint8_t>(~expected[i]);
+}
+
 // One attempt on one chunk: write, read back, compare. On failure, failed
 // names the step.
 bool WriteAndVerifyChunk(DeviceAccess& device, const uint8_t* source, uint8_t* readBack,
                          uint8_t bufferId, uint16_t bufferOffset, uint16_t length,
                          ChunkStep& failed) {
+    ReadNothingYet(source, readBack, length);
     if (!device.WriteBufferSave(source, bufferId, bufferOffset, length)) {
         failed = ChunkStep::Write;
     } else if (!device.ReadBufferData(readBack, bufferId, bufferOffset, length)) {
@@ -33,6 +66,79 @@ bool WriteAndVerifyChunk(DeviceAccess& device, const uint8_t* source, uint8_t* r
         return true;
     }
     return false;
+}
+
+// How one pass over the download ended: every chunk done, a chunk that
+// failed ChunkRetryLimit times, or the drive's download lost (why says
+// how, for the log).
+struct PassEnd {
+    enum Kind { Done, Failed, Lost } kind;
+    uint32_t chunkOffset;
+    std::string why;
+};
+
+// Writes and verifies every chunk in turn, each with up to ChunkRetryLimit
+// attempts; the bar grows with the chunks verified.
+PassEnd WriteEveryChunk(DeviceAccess& device, const uint8_t* image, uint8_t* readBack,
+                        OperatorFeedback& feedback) {
+    const uint32_t flashSize = device.CurrentDevice.FlashSize;
+    uint32_t chunkOffset = 0;
+    int failures = 0;
+    while (chunkOffset < flashSize) {
+        if (failures >= ChunkRetryLimit) return {PassEnd::Failed, chunkOffset, std::string()};
+        const uint16_t length = ChunkLength(chunkOffset, flashSize);
+        // Every failed attempt repeats the whole chunk, the write included.
+        ChunkStep failed = ChunkStep::Write;
+        if (!WriteAndVerifyChunk(device, image + chunkOffset, readBack + chunkOffset,
+                                 BufferIdOf(chunkOffset), BufferOffsetOf(chunkOffset), length,
+                                 failed)) {
+            feedback.ChunkAttemptFailed(chunkOffset, failed);
+            if (DriveWasReset(device.LastSense))
+                return {PassEnd::Lost, chunkOffset, ResetText(device.LastSense)};
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        chunkOffset += length;
+        feedback.SetProgress(
+            static_cast<int>(uint64_t{chunkOffset} * LoopProgressScale / flashSize));
+    }
+    return {PassEnd::Done, flashSize, std::string()};
+}
+
+// Reads the whole download back once more, chunk by chunk, in order, and
+// compares it with the image: a reset whose unit attention another command
+// took (another program's open of the node, which the kernel follows with
+// TEST UNIT READY; the resume after a suspend) leaves no other trace. The
+// bar stays where it is.
+PassEnd ReadEveryChunkBack(DeviceAccess& device, const uint8_t* image, uint8_t* readBack) {
+    const uint32_t flashSize = device.CurrentDevice.FlashSize;
+    for (uint32_t chunkOffset = 0; chunkOffset < flashSize; chunkOffset += ChunkSize) {
+        const uint16_t length = ChunkLength(chunkOffset, flashSize);
+        const uint8_t* expected = image + chunkOffset;
+        uint8_t* got = readBack + chunkOffset;
+        ReadNothingYet(expected, got, length);
+        if (!device.ReadBufferData(got, BufferIdOf(chunkOffset), BufferOffsetOf(chunkOffset),
+                                   length)) {
+            const std::string why =
+                DriveWasReset(device.LastSense)
+                    ? ResetText(device.LastSense)
+                    : FormatText(
+                          "the drive lost part of the download (reading it back at the end "
+                          "failed at flash offset 0x%05X)",
+                          static_cast<unsigned>(chunkOffset));
+            return {PassEnd::Lost, chunkOffset, why};
+        }
+        if (std::memcmp(expected, got, length) != 0) {
+            const uint32_t at = static_cast<uint32_t>(
+                chunkOffset + (std::mismatch(expected, expected + length, got).first - expected));
+            return {PassEnd::Lost, chunkOffset,
+                    FormatText("the drive lost part of the download (read back at the end, it "
+                               "differs from the image at flash offset 0x%05X)",
+                               static_cast<unsigned>(at))};
+        }
+    }
+    return {PassEnd::Done, flashSize, std::string()};
 }
 
 // Holds a StayAwake for one write, and releases it on every way out.
@@ -57,31 +163,22 @@ class AwakeHold {
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
                         OperatorFeedback& feedback, const PauseFunction& pause, StayAwake* awake) {
     AwakeHold hold(awake, device.CurrentDevice, feedback);
-    const uint32_t flashSize = device.CurrentDevice.FlashSize;
-    uint32_t chunkOffset = 0;
-    int failures = 0;
-    while (chunkOffset < flashSize) {
-        if (failures >= ChunkRetryLimit) {
-            feedback.SetStatusText(ChunkErrorText(chunkOffset));
+    // The commit goes out only after a pass that wrote and verified every
+    // chunk and then read the whole download back unchanged.
+    for (int restarts = 0;; ++restarts) {
+        PassEnd end = WriteEveryChunk(device, writeBuffer, readBackBuffer, feedback);
+        if (end.kind == PassEnd::Done)
+            end = ReadEveryChunkBack(device, writeBuffer, readBackBuffer);
+        if (end.kind == PassEnd::Done) break;
+        if (end.kind == PassEnd::Lost)
+            feedback.Notice(end.why + (restarts < RestartLimit ? RestartText : GiveUpText));
+        if (end.kind == PassEnd::Failed || restarts == RestartLimit) {
+            feedback.SetStatusText(ChunkErrorText(end.chunkOffset));
             return 0;
         }
-        const uint8_t bufferId = BufferIdOf(chunkOffset);
-        const uint16_t bufferOffset = BufferOffsetOf(chunkOffset);
-        // The image size is a whole number of chunks; any other flash size
-        // would end with a shorter chunk, never past the buffers.
-        const uint16_t length = static_cast<uint16_t>(std::min(ChunkSize, flashSize - chunkOffset));
-        // Every failed attempt repeats the whole chunk, the write included.
-        ChunkStep failed = ChunkStep::Write;
-        if (!WriteAndVerifyChunk(device, writeBuffer + chunkOffset, readBackBuffer + chunkOffset,
-                                 bufferId, bufferOffset, length, failed)) {
-            feedback.ChunkAttemptFailed(chunkOffset, failed);
-            ++failures;
-            continue;
-        }
-        failures = 0;
-        chunkOffset += length;
-        feedback.SetProgress(
-            static_cast<int>(uint64_t{chunkOffset} * LoopProgressScale / flashSize));
+        // The bar shows how much of the image the drive holds verified: after
+        // a loss, nothing. Within a pass it never moves backwards.
+        feedback.SetProgress(0);
     }
     // The drive decides for itself whether the commit took; every chunk is
     // verified, so the upgrade counts as done either way.

@@ -43,10 +43,15 @@ bool UpgradeFirmware(const DeviceRecord& selected, DeviceAccess& device, const u
 
 // The chunk loop of the upgrade, for a device that is open: writes each chunk
 // of writeBuffer, reads it back into readBackBuffer at the same offset and
-// compares, up to CurrentDevice.FlashSize; then commits and pauses. Returns 1
-// when every chunk was verified, 0 (with the error in the status line) after
-// ChunkRetryLimit consecutive failures on one chunk. awake, when given, is
-// held from the first chunk until the pause has ended.
+// compares, up to CurrentDevice.FlashSize; then reads the whole download
+// back once more, chunk by chunk, and only when it is unchanged commits and
+// pauses. A drive that lost its download (a reset: UNIT ATTENTION 29h on a
+// write or a read; a final read that fails or differs) is written again from
+// the first chunk, at most 3 times; each time a notice says why and the bar
+// starts again from 0. Returns 1 when committed, 0 (with the error of the
+// chunk in the status line) after ChunkRetryLimit consecutive failures on
+// one chunk or a fourth loss. awake, when given, is held from the first
+// chunk until the pause has ended.
 int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_t* readBackBuffer,
                         OperatorFeedback& feedback, const PauseFunction& pause,
                         StayAwake* awake = nullptr);

@@ -11,6 +11,15 @@ namespace {
 
 constexpr size_t InquiryAnswerLength = 36;
 constexpr uint8_t ErasedByte = 0xFF;
+constexpr char UnitAttentionNote[] = "unit attention 29/00 after a reset, not executed";
+
+void WriteSense(uint8_t* sense, uint8_t key, uint8_t asc) {
+    std::memset(sense, 0, SimSenseLength);
+    sense[0] = 0x70;  // current error, fixed format
+    sense[2] = key;
+    sense[7] = SimSenseLength - 8;
+    sense[12] = asc;
+}
 
 // The fields of a 10-byte READ BUFFER / WRITE BUFFER CDB.
 struct BufferCdb {
@@ -97,6 +106,11 @@ std::string Describe(const std::vector<uint8_t>& cdb) {
 
 }  // namespace
 
+bool ReportsUnitAttention(uint8_t opcode) {
+    return opcode != OpInquiry && opcode != OpGetConfiguration &&
+           opcode != OpGetEventStatusNotification;
+}
+
 SimulatedDrive::SimulatedDrive(SimDriveIdentity identity) : identity_(std::move(identity)) {
     const uint32_t size = identity_.flashSizeKb != 0
                               ? static_cast<uint32_t>(identity_.flashSizeKb) << 10
@@ -112,6 +126,14 @@ SimOutcome SimulatedDrive::Execute(const uint8_t* cdb, size_t cdbLength, DataDir
     entry.direction = direction;
     entry.dataLength = dataLength;
     entry.outcome = Run(cdb, cdbLength, direction, data, dataLength, entry.note);
+    if (entry.outcome == SimOutcome::CheckCondition) {
+        if (entry.note == UnitAttentionNote)
+            WriteSense(sense_, 0x06, 0x29);  // UNIT ATTENTION, reset occurred
+        else if (entry.note.compare(0, 8, "injected") == 0)
+            WriteSense(sense_, 0x04, 0x44);  // HARDWARE ERROR, internal target failure
+        else
+            WriteSense(sense_, 0x05, entry.note == "unknown operation code" ? 0x20 : 0x24);
+    }
     log_.push_back(entry);
     return entry.outcome;
 }
@@ -128,6 +150,12 @@ SimOutcome SimulatedDrive::Run(const uint8_t* cdb, size_t cdbLength, DataDirecti
         return SimOutcome::CheckCondition;
     }
     const uint8_t opcode = cdb[0];
+    // After a reset the first command learns of it instead of running.
+    if (unitAttention_ && ReportsUnitAttention(opcode)) {
+        unitAttention_ = false;
+        note = UnitAttentionNote;
+        return SimOutcome::CheckCondition;
+    }
     if (opcode == OpTestUnitReady) return SimOutcome::Good;
     if (opcode == OpInquiry) {
         if (direction != DataDirection::In) {
@@ -236,6 +264,7 @@ SimOutcome SimulatedDrive::ReadBuffer(const uint8_t* cdb, uint8_t* data, uint32_
             data[fault->position - position] ^= 0xFF;
             note = Format("byte 0x%05X read back corrupted", fault->position);
         }
+        ResetIfFaulted(position, f.length, note);
         return SimOutcome::Good;
     }
 
@@ -297,6 +326,15 @@ const SimFault* SimulatedDrive::TakeFault(SimFault::Kind kind, uint32_t position
         return &fault;
     }
     return nullptr;
+}
+
+void SimulatedDrive::ResetIfFaulted(uint32_t position, uint32_t length, std::string& note) {
+    const bool told = TakeFault(SimFault::Reset, position, length) != nullptr;
+    if (!told && TakeFault(SimFault::SilentReset, position, length) == nullptr) return;
+    std::fill(downloadBuffer_.begin(), downloadBuffer_.end(), ErasedByte);
+    unitAttention_ = told;
+    note += std::string(note.empty() ? "" : "; ") + "then the drive was reset: download erased" +
+            (told ? ", unit attention pending" : ", its unit attention taken elsewhere");
 }
 
 std::string SimulatedDrive::LogText() const {

@@ -15,6 +15,17 @@
 // pass-through carriers hand it the CDB and the data buffer they took from a
 // request block.
 
+// Fixed-format sense data, as long as the drive sends it.
+constexpr size_t SimSenseLength = 18;
+
+// Whether a command meets a pending unit attention (and takes it) or runs
+// as usual: INQUIRY, GET CONFIGURATION and GET EVENT STATUS NOTIFICATION
+// run, as on a real drive, so that the system's media polling does not take
+// it; every other command takes it.
+constexpr uint8_t OpGetConfiguration = 0x46;
+constexpr uint8_t OpGetEventStatusNotification = 0x4A;
+bool ReportsUnitAttention(uint8_t opcode);
+
 // What became of one command.
 enum class SimOutcome {
     Good,            // completed, SCSI status 0
@@ -43,7 +54,7 @@ struct SimDriveIdentity {
 
 // A fault that hits the commands at one flash position K times, then stops.
 struct SimFault {
-    enum Kind { FailWrite, FailReadBack, CorruptReadBack, FailFlashRead } kind;
+    enum Kind { FailWrite, FailReadBack, CorruptReadBack, FailFlashRead, Reset, SilentReset } kind;
     uint32_t position;  // byte position: buffer id << 16 | offset
     int times;          // below 0: every time
 };
@@ -52,6 +63,13 @@ struct SimFault {
 // CorruptReadBack: READ BUFFER mode 2 completes, but the byte at position
 //   comes back inverted.
 // FailFlashRead: READ BUFFER mode 1 with control byte 1 refused.
+// Reset: after a READ BUFFER mode 2 completed, the drive is reset, as by a
+//   bus reset or a power dip: its download buffer is erased, and its next
+//   command (any that ReportsUnitAttention) ends in CHECK CONDITION with
+//   UNIT ATTENTION 29h/00h without being executed, once. "After the third chunk" is a
+//   reset at position 0x8000: after that chunk was read back.
+// SilentReset: the same, but someone else took the unit attention: the
+//   buffer is erased and nothing is said.
 // A fault hits every such command whose transfer covers its position.
 
 // One command as the drive received it, for the record of a run.
@@ -90,6 +108,16 @@ class SimulatedDrive {
     void SetCompletionDelayMs(unsigned ms) { completionDelayMs_ = ms; }
     unsigned CompletionDelayMs() const { return completionDelayMs_; }
 
+    // The sense data of the last command that ended in CHECK CONDITION
+    // (SimSenseLength bytes, fixed format): for a reset UNIT ATTENTION
+    // 29h/00h; for an injected fault HARDWARE ERROR 44h; for an unknown
+    // command ILLEGAL REQUEST 20h; for anything else refused ILLEGAL
+    // REQUEST 24h. Every carrier hands it on as far as its sense buffer
+    // reaches.
+    const uint8_t* Sense() const { return sense_; }
+    // A reset happened that no command has been told of yet.
+    bool UnitAttentionPending() const { return unitAttention_; }
+
     bool Committed() const { return commitCount_ > 0; }
     int CommitCount() const { return commitCount_; }
     const std::vector<SimLogEntry>& Log() const { return log_; }
@@ -108,12 +136,16 @@ class SimulatedDrive {
     // Consumes one hit of the first live fault of kind whose position lies in
     // [position, position + length); returns it, or null.
     const SimFault* TakeFault(SimFault::Kind kind, uint32_t position, uint32_t length);
+    // Plays a Reset or SilentReset fault that hits [position, position + length).
+    void ResetIfFaulted(uint32_t position, uint32_t length, std::string& note);
 
     SimDriveIdentity identity_;
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> downloadBuffer_;
     std::vector<SimFault> faults_;
     std::vector<SimLogEntry> log_;
+    uint8_t sense_[SimSenseLength] = {};
+    bool unitAttention_ = false;
     bool commitFails_ = false;
     bool vanished_ = false;
     unsigned completionDelayMs_ = 0;

@@ -32,6 +32,7 @@ AspiDeviceAccess::~AspiDeviceAccess() {
 
 bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t directionFlag,
                                uint32_t dataLength, uint8_t* data, uint8_t* answer) {
+    LastSense = SenseData();
     if (!loaded_) return false;
     std::unique_ptr<PendingCommand> pending(new (std::nothrow) PendingCommand);
     if (!pending) return false;
@@ -56,9 +57,15 @@ bool AspiDeviceAccess::Execute(const CommandDescription& command, uint8_t direct
         }
         status = ReadRequestStatus(block);
     }
-    if (status != SS_COMP) return false;
     // What the library wrote before the status is read only after it.
     std::atomic_thread_fence(std::memory_order_acquire);
+    if (status != SS_COMP) {
+        // The library fills the sense area (as long as the request asked)
+        // when the drive answered CHECK CONDITION.
+        if (status == SS_ERR && block[ExecTargetStatusOffset] == TargetCheckCondition)
+            LastSense = DecodeSense(block + ExecSenseOffset, ExecSenseLength);
+        return false;
+    }
     if (answer != nullptr) std::memcpy(answer, pending->answer, AnswerLength);
     return true;
 }

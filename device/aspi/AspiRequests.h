@@ -23,6 +23,10 @@ constexpr uint8_t SS_NO_DEVICE = 0x82;
 constexpr uint8_t SS_INVALID_SRB = 0xE0;
 constexpr uint8_t SS_NO_ADAPTERS = 0xE8;
 
+// Target status (byte 23) of a request that ended in SS_ERR because the
+// drive refused the command; the sense area then holds its sense data.
+constexpr uint8_t TargetCheckCondition = 0x02;
+
 // Request flags (byte 3): data direction.
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;

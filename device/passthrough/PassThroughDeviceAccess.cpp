@@ -65,11 +65,16 @@ void PassThroughDeviceAccess::EnumerateDevices(DeviceList& list) {
 }
 
 bool PassThroughDeviceAccess::SendBuffered(BufferedRequest& request, uint32_t inputSize) {
+    LastSense = SenseData();
     if (!device_.Valid()) return false;
     uint32_t outputSize =
         static_cast<uint32_t>(DataAreaOffset) + ReadLe32(request.bytes + DataTransferLengthField);
-    return platform_->DeviceControl(device_.Get(), IoctlScsiPassThrough, request.bytes, inputSize,
-                                    outputSize, nullptr);
+    if (!platform_->DeviceControl(device_.Get(), IoctlScsiPassThrough, request.bytes, inputSize,
+                                  outputSize, nullptr)) {
+        return false;
+    }
+    LastSense = request.Sense();
+    return true;
 }
 
 int PassThroughDeviceAccess::InquireDevice() {
@@ -108,6 +113,7 @@ void PassThroughDeviceAccess::CloseDevice() {
 
 int PassThroughDeviceAccess::SendDirect(const CommandDescription& command, uint8_t dataIn,
                                         uint8_t* data, uint32_t length) {
+    LastSense = SenseData();
     if (!device_.Valid()) return 0;
     DirectRequest request = MakeDirectRequest(CurrentDevice, command, dataIn, length, data);
     if (!platform_->DeviceControl(device_.Get(), IoctlScsiPassThroughDirect, request.bytes,
@@ -115,6 +121,7 @@ int PassThroughDeviceAccess::SendDirect(const CommandDescription& command, uint8
                                   static_cast<uint32_t>(DirectRequestSize), request.dataBuffer)) {
         return 0;
     }
+    LastSense = request.Sense();
     return request.ScsiStatus() == 0 ? 1 : 0;
 }
 

@@ -44,3 +44,10 @@ DirectRequest MakeDirectRequest(const DeviceRecord& device, const CommandDescrip
     WriteHeader(request.bytes, device, command, dataIn, dataTransferLength, address);
     return request;
 }
+
+SenseData ReadRequestSense(const uint8_t* block) {
+    if (block[ScsiStatusField] != ScsiStatusCheckCondition) return SenseData();
+    const uint8_t returned = block[SenseInfoLengthField];
+    return DecodeSense(block + SenseAreaOffset,
+                       returned < SenseInfoAnnounced ? returned : SenseInfoAnnounced);
+}

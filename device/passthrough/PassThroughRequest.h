@@ -5,6 +5,7 @@
 
 #include "device/DeviceRecord.h"
 #include "device/DriveCommands.h"
+#include "device/SenseData.h"
 
 // The SCSI pass-through requests as byte images in the 32-bit layout of the
 // platform's SCSI_PASS_THROUGH and SCSI_PASS_THROUGH_DIRECT headers. The
@@ -45,6 +46,7 @@ constexpr size_t BufferedRequestSize = DataAreaOffset + DataAreaSize;  // 592
 constexpr size_t DirectRequestSize = SenseAreaOffset + SenseAreaSize;  // 80
 
 constexpr uint32_t PassThroughTimeOutSeconds = 256;
+constexpr uint8_t ScsiStatusCheckCondition = 0x02;
 
 static_assert(CdbField + CdbFieldSize == PassThroughHeaderSize, "the CDB ends the header");
 static_assert(SenseAreaOffset == PassThroughHeaderSize + 4, "4 filler bytes before the sense");
@@ -52,12 +54,19 @@ static_assert(SenseInfoAnnounced <= SenseAreaSize, "announced sense fits its are
 static_assert(BufferedRequestSize == 592, "buffered request is 592 bytes");
 static_assert(DirectRequestSize == 80, "direct request is 80 bytes");
 
+// The sense data of a request the system has answered: decoded from the
+// sense area when the drive answered CHECK CONDITION, as many bytes as the
+// system says it returned (SenseInfoLength on return), never more than
+// were announced.
+SenseData ReadRequestSense(const uint8_t* block);
+
 // The request for IOCTL_SCSI_PASS_THROUGH: header, sense and data travel in
 // one block; the drive's answer lands in the data area.
 struct BufferedRequest {
     uint8_t bytes[BufferedRequestSize];
 
     uint8_t ScsiStatus() const { return bytes[ScsiStatusField]; }
+    SenseData Sense() const { return ReadRequestSense(bytes); }
     const uint8_t* Data() const { return bytes + DataAreaOffset; }
 };
 
@@ -70,6 +79,7 @@ struct DirectRequest {
     uint8_t* dataBuffer;
 
     uint8_t ScsiStatus() const { return bytes[ScsiStatusField]; }
+    SenseData Sense() const { return ReadRequestSense(bytes); }
 };
 
 // A zero-filled buffered request for command: address from device, CDB from

@@ -122,6 +122,7 @@ void SgIoDeviceAccess::ProbeNode(SgIoNode node, std::vector<ScsiAddress>& probed
 
 int SgIoDeviceAccess::Execute(const CommandDescription& command, uint8_t* data, unsigned timeoutMs,
                               uint32_t needed) {
+    LastSense = SenseData();
     SgIoExchange exchange;
     PrepareSgIo(exchange, command, data, timeoutMs);
     if (fd_ < 0) {
@@ -130,6 +131,9 @@ int SgIoDeviceAccess::Execute(const CommandDescription& command, uint8_t* data, 
     }
     const int error = platform_->SendSgIo(fd_, exchange.header);
     lastOutcome_ = ReadSgIoOutcome(error, exchange);
+    // The kernel writes sense bytes only for a command that has some: a
+    // CHECK CONDITION, or a recovered error that went with GOOD.
+    LastSense = DecodeSense(lastOutcome_.sense.data(), lastOutcome_.sense.size());
     return SgIoCommandDone(lastOutcome_) && lastOutcome_.Transferred() >= needed ? 1 : 0;
 }
 

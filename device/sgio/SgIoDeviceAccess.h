@@ -68,7 +68,6 @@ class SgIoDeviceAccess : public DeviceAccess {
     int LastOpenErrno() const { return lastOpenErrno_; }
     // What became of the last command; DescribeSgIoOutcome() words it.
     const SgIoOutcome& LastOutcome() const { return lastOutcome_; }
-    const std::vector<uint8_t>& LastSense() const { return lastOutcome_.sense; }
     // Nodes the last enumeration could not open (permission, busy, ...).
     const std::vector<SgIoRefusedNode>& RefusedNodes() const { return refused_; }
     // Whether this process may send WRITE BUFFER at all (root or

@@ -83,38 +83,16 @@ bool SgIoCommandDone(const SgIoOutcome& outcome) {
     const uint16_t driver = outcome.driverStatus & DriverMask;
     if (driver == 0) return true;
     if (driver != DriverSense) return false;
-    const SenseFields sense = ParseSense(outcome.sense);
-    return sense.valid && !sense.deferred &&
-           (sense.key == NoSenseKey || sense.key == RecoveredErrorKey);
+    const SenseData sense = DecodeSense(outcome.sense.data(), outcome.sense.size());
+    return sense.Present && !sense.Deferred &&
+           (sense.SenseKey == NoSenseKey || sense.SenseKey == RecoveredErrorKey);
 }
 
-SenseFields ParseSense(const std::vector<uint8_t>& sense) {
-    SenseFields fields;
-    if (sense.empty()) return fields;
-    const uint8_t code = sense[0] & 0x7F;
-    auto at = [&](size_t i) -> uint8_t { return i < sense.size() ? sense[i] : 0; };
-    if ((code == 0x70 || code == 0x71) && sense.size() >= 3) {
-        fields.key = at(2) & 0x0F;
-        fields.asc = at(12);
-        fields.ascq = at(13);
-    } else if ((code == 0x72 || code == 0x73) && sense.size() >= 2) {
-        fields.key = at(1) & 0x0F;
-        fields.asc = at(2);
-        fields.ascq = at(3);
-    } else {
-        return fields;
-    }
-    fields.valid = true;
-    fields.deferred = (code & 1) != 0;
-    return fields;
-}
-
-std::string DescribeSense(const std::vector<uint8_t>& sense) {
-    const SenseFields f = ParseSense(sense);
-    if (!f.valid) return "no sense data";
+std::string DescribeSense(const SenseData& f) {
+    if (!f.Present) return "no sense data";
     char text[96];
-    std::snprintf(text, sizeof text, "sense key %X (%s), ASC %02Xh ASCQ %02Xh%s", f.key,
-                  SenseKeyNames[f.key], f.asc, f.ascq, f.deferred ? ", deferred" : "");
+    std::snprintf(text, sizeof text, "sense key %X (%s), ASC %02Xh ASCQ %02Xh%s", f.SenseKey,
+                  SenseKeyNames[f.SenseKey], f.Asc, f.Ascq, f.Deferred ? ", deferred" : "");
     return text;
 }
 
@@ -127,7 +105,8 @@ std::string DescribeSgIoOutcome(const SgIoOutcome& outcome) {
     if (outcome.status != 0) Append(text, Hex("SCSI status %02Xh", outcome.status));
     if (outcome.hostStatus != 0) Append(text, Hex("host status %04Xh", outcome.hostStatus));
     if (outcome.driverStatus != 0) Append(text, Hex("driver status %02Xh", outcome.driverStatus));
-    if (!outcome.sense.empty()) Append(text, DescribeSense(outcome.sense));
+    if (!outcome.sense.empty())
+        Append(text, DescribeSense(DecodeSense(outcome.sense.data(), outcome.sense.size())));
     if (outcome.Transferred() != outcome.requested) {
         Append(text, std::to_string(outcome.Transferred()) + " of " +
                          std::to_string(outcome.requested) + " bytes transferred");

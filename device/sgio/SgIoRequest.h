@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/DriveCommands.h"
+#include "device/SenseData.h"
 
 // One packet command as the kernel's SG_IO ioctl takes it: an sg_io_hdr that
 // points at the CDB, the caller's data and a sense buffer, and the judgement
@@ -69,19 +70,9 @@ SgIoOutcome ReadSgIoOutcome(int ioctlError, const SgIoExchange& exchange);
 // let a bad chunk through.
 bool SgIoCommandDone(const SgIoOutcome& outcome);
 
-// The fields of fixed (70h/71h) or descriptor (72h/73h) sense data.
-struct SenseFields {
-    bool valid = false;
-    bool deferred = false;  // 71h/73h: about an earlier command
-    uint8_t key = 0;
-    uint8_t asc = 0;
-    uint8_t ascq = 0;
-};
-SenseFields ParseSense(const std::vector<uint8_t>& sense);
-
 // "sense key 5 (ILLEGAL REQUEST), ASC 24h ASCQ 00h"; "no sense data" when
 // there is none to read.
-std::string DescribeSense(const std::vector<uint8_t>& sense);
+std::string DescribeSense(const SenseData& sense);
 
 // Everything unusual about a command's end, for the log of a failed attempt:
 // "SCSI status 02h, driver status 08h, sense key 3 (MEDIUM ERROR), ASC 0Ch

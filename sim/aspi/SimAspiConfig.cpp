@@ -46,6 +46,10 @@ bool ParseFault(const std::string& text, SimFault& fault) {
         fault.kind = SimFault::CorruptReadBack;
     else if (name == "flashread")
         fault.kind = SimFault::FailFlashRead;
+    else if (name == "reset")
+        fault.kind = SimFault::Reset;
+    else if (name == "silent-reset")
+        fault.kind = SimFault::SilentReset;
     else
         return false;
     if (std::string(times) == "always") {

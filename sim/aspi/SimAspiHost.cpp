@@ -8,9 +8,8 @@
 
 namespace {
 
-// Host adapter status: selection timeout. Target status: check condition.
+// Host adapter status: selection timeout.
 constexpr uint8_t HostSelectionTimeout = 0x11;
-constexpr uint8_t TargetCheckCondition = 0x02;
 constexpr uint8_t HostScsiId = 7;
 
 void WriteStatus(uint8_t* block, uint8_t status) {
@@ -124,12 +123,10 @@ void SimAspiHost::RunOnDrive(SimulatedDrive& drive, uint8_t* block, uint8_t* dat
             break;
         case SimOutcome::CheckCondition:
             block[ExecTargetStatusOffset] = TargetCheckCondition;
-            if (block[ExecSenseLengthOffset] >= 14) {
-                uint8_t* sense = block + ExecSenseOffset;
-                sense[0] = 0x70;  // current error, fixed format
-                sense[2] = 0x05;  // illegal request
-                sense[7] = 6;     // additional length
-            }
+            // The sense area holds as much as the request asks for, up to its end.
+            std::memcpy(block + ExecSenseOffset, drive.Sense(),
+                        std::min<size_t>({block[ExecSenseLengthOffset], SimSenseLength,
+                                          ExecScsiCmdSize - ExecSenseOffset}));
             WriteStatus(block, SS_ERR);
             break;
         case SimOutcome::NoDevice:

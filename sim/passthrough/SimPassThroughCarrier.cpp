@@ -1,6 +1,8 @@
 #include "sim/passthrough/SimPassThroughCarrier.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "device/ByteOrder.h"
 #include "device/passthrough/PassThroughRequest.h"
@@ -147,6 +149,14 @@ bool SimPassThroughCarrier::Carry(Letter& letter, uint32_t code, uint8_t* block,
     if (outcome == SimOutcome::NoDevice) return false;
 
     uint8_t status = outcome == SimOutcome::Good ? 0 : CheckConditionStatus;
+    // The port driver's request sense: as much as the request announced, and
+    // SenseInfoLength says how much came back.
+    uint8_t senseLength = 0;
+    if (status == CheckConditionStatus) {
+        senseLength = std::min<uint8_t>(block[SenseInfoLengthField], SimSenseLength);
+        std::memcpy(block + senseOffset, letter.drive->Sense(), senseLength);
+    }
+    block[SenseInfoLengthField] = senseLength;
     auto override = letter.statusOverrides.find(cdb[0]);
     if (override != letter.statusOverrides.end()) status = override->second;
     block[ScsiStatusField] = status;

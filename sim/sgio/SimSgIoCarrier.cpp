@@ -13,7 +13,6 @@ namespace {
 constexpr uint8_t CheckConditionStatus = 0x02;
 constexpr uint16_t DidNoConnect = 0x01;
 constexpr uint16_t DriverSense = 0x08;
-constexpr uint8_t FixedSenseLength = 18;
 
 // The commands the kernel lets any process send that may open the node
 // (a short list; WRITE BUFFER is not on it).
@@ -29,19 +28,6 @@ std::string FlagsText(int flags) {
 }
 
 }  // namespace
-
-void WriteSimSense(const std::string& note, uint8_t* sense) {
-    std::memset(sense, 0, FixedSenseLength);
-    sense[0] = 0x70;  // current error, fixed format
-    sense[7] = FixedSenseLength - 8;
-    if (note.compare(0, 8, "injected") == 0) {
-        sense[2] = 0x04;   // HARDWARE ERROR
-        sense[12] = 0x44;  // internal target failure
-    } else {
-        sense[2] = 0x05;  // ILLEGAL REQUEST
-        sense[12] = note == "unknown operation code" ? 0x20 : 0x24;
-    }
-}
 
 void SimSgIoCarrier::AddNode(const std::string& path, SimulatedDrive& drive, uint8_t host,
                              uint8_t target, SimNodeOptions options) {
@@ -158,10 +144,8 @@ int SimSgIoCarrier::SendSgIo(int fd, sg_io_hdr& h) {
     h.masked_status = CheckConditionStatus >> 1;
     h.driver_status = DriverSense;
     if (h.sbp != nullptr && h.mx_sb_len > 0) {
-        uint8_t sense[FixedSenseLength];
-        WriteSimSense(drive.Log().back().note, sense);
-        h.sb_len_wr = h.mx_sb_len < FixedSenseLength ? h.mx_sb_len : FixedSenseLength;
-        std::memcpy(h.sbp, sense, h.sb_len_wr);
+        h.sb_len_wr = h.mx_sb_len < SimSenseLength ? h.mx_sb_len : SimSenseLength;
+        std::memcpy(h.sbp, drive.Sense(), h.sb_len_wr);
     }
     return 0;
 }

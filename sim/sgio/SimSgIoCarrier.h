@@ -20,12 +20,6 @@ struct SimNodeOptions {
     bool denied = false;  // every open fails with EACCES
 };
 
-// The 18 bytes of fixed-format sense data of a command the drive refused,
-// from its note: an injected fault is a hardware error (44h), an unknown
-// command an invalid operation code (20h), anything else an invalid field
-// (24h). The SCSI target's carrier (sim/tcmu) answers with the same.
-void WriteSimSense(const std::string& note, uint8_t* sense);
-
 class SimSgIoCarrier : public SgIoPlatform {
   public:
     // One SG_IO that reached a drive: the header as it came, and its CDB.

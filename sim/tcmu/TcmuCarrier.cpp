@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "sim/sgio/SimSgIoCarrier.h"
-
 namespace {
 
 constexpr uint8_t GoodStatus = 0x00;
@@ -129,9 +127,13 @@ void TcmuCarrier::Answer(uint8_t* entryBytes) {
     }
 
     uint8_t status = GoodStatus;
-    uint8_t sense[18] = {};
+    uint8_t sense[SimSenseLength] = {};
     const auto kernel = KernelCommands().find(opcode);
-    if (opcode == OpInquiry || opcode == OpReadBuffer || opcode == OpWriteBuffer) {
+    // A drive that was reset tells the first command after it that takes a
+    // unit attention, whoever sent it: a TEST UNIT READY of the kernel's (an
+    // open of the node sends one) learns of it before the program.
+    if (opcode == OpInquiry || opcode == OpReadBuffer || opcode == OpWriteBuffer ||
+        (drive_.UnitAttentionPending() && ReportsUnitAttention(opcode))) {
         if (drive_.CompletionDelayMs() != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(drive_.CompletionDelayMs()));
         const SimOutcome outcome =
@@ -139,7 +141,7 @@ void TcmuCarrier::Answer(uint8_t* entryBytes) {
                            static_cast<uint32_t>(total));
         if (outcome == SimOutcome::CheckCondition) {
             status = CheckConditionStatus;
-            WriteSimSense(drive_.Log().back().note, sense);
+            std::memcpy(sense, drive_.Sense(), SimSenseLength);
         } else if (outcome == SimOutcome::NoDevice) {
             // A target cannot vanish from behind its own LUN: it stops being ready.
             status = CheckConditionStatus;

@@ -1,5 +1,9 @@
 // The Upgrade and Save operations against a simulated drive behind the
 // back-ends, and the buffers they take.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <map>
 #include <new>
 
 #include "flash/FormatText.h"
@@ -135,37 +139,139 @@ TEST(UpgradeFirmware, EveryEnd) {
     }
 }
 
-// Failed writes, failed read-backs and read-backs that differ count alike;
-// the fifth consecutive failure on one chunk ends the loop, a verified chunk
-// starts the count again. Over both back-ends.
-TEST(UpgradeFirmware, CountsConsecutiveFailuresPerChunk) {
+const std::string kReset = "the drive was reset during the write (unit attention 29/00)";
+const std::string kAgain = ": writing again from the first chunk";
+const std::string kLost = "the drive lost part of the download (";
+
+// Every end of the passes, over every back-end. Failures count alike on their chunk, five
+// in a row end it. A lost download, reported (a reset's sense) or found by the read-back
+// at the end, is written again from the first chunk, at most 3 times, the bar back at 0.
+TEST(UpgradeFirmware, RetriesChunksAndWritesAgainAfterTheDriveLostItsDownload) {
+    const std::map<char, std::string> said = {
+        {'R', kReset + kAgain},
+        {'L', kLost + "read back at the end, it differs from the image at flash offset 0x00000)" +
+                  kAgain},
+        {'E', kReset + ": the write ends without the commit, after 3 restarts"}};
+    using F = SimFault;
     const struct {
         std::vector<SimFault> faults;
-        bool result;
-        uint8_t bank, offset;  // of the chunk whose writes are counted, in 256 bytes
-        int writes;
+        int writes, reads;    // WRITE BUFFER mode 7 and READ BUFFER mode 2 the drive received
+        const char* failure;  // the status text; null: committed
+        std::string notices;  // one letter of said each
     } cases[] = {
-        {{{SimFault::FailWrite, 0x4000, 4}}, true, 0, 0x40, 5},
-        {{{SimFault::FailWrite, 0x4000, 4}, {SimFault::FailReadBack, 0x8000, 4}}, true, 0, 0x80, 5},
-        {{{SimFault::CorruptReadBack, 0xFFFF, 1}}, true, 0, 0xC0, 2},  // the chunk's last byte
-        {{{SimFault::FailReadBack, 0x1C000, 5}}, false, 1, 0xC0, 5},
-        {{{SimFault::FailWrite, 0, 2},
-          {SimFault::FailReadBack, 0, 2},
-          {SimFault::CorruptReadBack, 9, 1}},
-         false,
-         0,
-         0,
-         5},
+        {{}, 8, 16, nullptr, ""},
+        {{{F::FailWrite, 0x4000, 4}, {F::FailReadBack, 0x8000, 4}}, 16, 20, nullptr, ""},
+        {{{F::CorruptReadBack, 0xFFFF, 1}}, 9, 17, nullptr, ""},  // the chunk's last byte
+        {{{F::FailReadBack, 0x1C000, 5}}, 12, 12, "Error Happen in ID 1 OFFSET 0xC000", ""},
+        {{{F::FailWrite, 0, 2}, {F::FailReadBack, 0, 2}, {F::CorruptReadBack, 9, 1}},
+         5,
+         3,
+         "Error Happen in ID 0 OFFSET 0x0000",
+         ""},
+        {{{F::Reset, 0x8000, 1}}, 4 + 8, 3 + 16, nullptr, "R"},  // after the third chunk
+        {{{F::SilentReset, 0x8000, 1}}, 16, 8 + 1 + 16, nullptr, "L"},
+        {{{F::Reset, 0x1C000, 1}}, 16, 8 + 1 + 16, nullptr, "R"},  // met by the last read-back
+        {{{F::Reset, 0x8000, 3}}, 12 + 8, 9 + 16, nullptr, "RRR"},
+        {{{F::Reset, 0x8000, 4}}, 16, 12, "Error Happen in ID 0 OFFSET 0xC000", "RRRE"},
     };
     for (const auto& c : cases) {
         for (Rig::Kind kind : AllKinds) {
+            SCOPED_TRACE(FormatText("case %d, back-end %d", static_cast<int>(&c - cases), kind));
             Upgrade run(kind);
             for (const SimFault& fault : c.faults) run.rig.drive->AddFault(fault);
-            EXPECT_EQ(run.Run(), c.result) << run.rig.drive->LogText();
-            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, 7, c.bank, 0, c.offset, 0}), c.writes);
-            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), c.result);
+            EXPECT_EQ(run.Run(), !c.failure);
+            EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
+            EXPECT_EQ(run.rig.Sent({OpReadBuffer, ReadBufferDataMode}), c.reads);
+            std::vector<std::string> notices;
+            for (char n : c.notices) notices.push_back(said.at(n));
+            EXPECT_EQ(run.rig.feedback.notices, notices);
+            const std::vector<int>& bar = run.rig.feedback.progress;
+            EXPECT_EQ(std::count(bar.begin(), bar.end(), 0), std::min<long>(c.notices.size(), 3));
+            EXPECT_EQ(run.rig.drive->CommitCount(), c.failure ? 0 : 1);
+            EXPECT_EQ(run.rig.drive->Flash() == run.Image(), !c.failure);
+            EXPECT_EQ(run.rig.feedback.Status(),
+                      c.failure ? c.failure : "Upgrade Firmware Successful!!");
             EXPECT_EQ(run.rig.OpenFiles(), 0);
         }
+    }
+    // In order: each chunk written and read back, the whole download read, the commit.
+    Upgrade run;
+    run.Run();
+    std::string sent, expected;
+    for (const SimLogEntry& e : run.rig.drive->Log())
+        if (e.cdb[0] == OpWriteBuffer || (e.cdb[0] == OpReadBuffer && e.cdb[1] == 2))
+            sent += FormatText("%X/%X%02X ", e.cdb[1], e.cdb[2], e.cdb[4]);
+    for (unsigned k = 0; k < 16; ++k) {
+        const std::string chunk = FormatText("/%X%02X ", k % 8 / 4, k % 4 * 0x40);
+        expected += (k < 8 ? "7" + chunk : "") + "2" + chunk;
+    }
+    EXPECT_EQ(sent, expected + "4/000 ");
+}
+
+// The n-th command (from 1) fails with the sense KK/AA/QQ (06/29 erases the download
+// first), or, "hollow", completes without delivering data.
+struct ScriptedDrive : DeviceAccess {
+    std::vector<uint8_t> held = std::vector<uint8_t>(ImageSize, 0xFF);
+    std::map<int, std::string> script;
+    int sent = 0;
+    std::string Next() {
+        LastSense = SenseData();
+        const std::string what = script.count(++sent) ? script[sent] : "";
+        unsigned key, asc, ascq;
+        if (std::sscanf(what.c_str(), "%x/%x/%x", &key, &asc, &ascq) == 3) {
+            LastSense = {true, false, uint8_t(key), uint8_t(asc), uint8_t(ascq)};
+            if (key == 6 && asc == 0x29) held.assign(ImageSize, 0xFF);
+        }
+        return what;
+    }
+    int ReadBufferData(uint8_t* to, uint8_t id, uint16_t offset, uint16_t length) override {
+        const std::string what = Next();
+        if (what.empty()) std::memcpy(to, &held[id << 16 | offset], length);
+        return what.empty() || what == "hollow";
+    }
+    int WriteBufferSave(const uint8_t* from, uint8_t id, uint16_t offset, uint16_t n) override {
+        if (!Next().empty()) return 0;
+        return std::memcpy(&held[id << 16 | offset], from, n), 1;
+    }
+    int CommitMicrocode() override { return Next().empty(); }
+    void EnumerateDevices(DeviceList&) override {}
+    int InquireDevice() override { return 0; }
+    int IdentifyController() override { return 0; }
+    int OpenDevice(const DeviceRecord&) override { return 0; }
+    void CloseDevice() override {}
+    int ReadFlashData(uint8_t*, uint8_t, uint16_t, uint16_t) override { return 0; }
+};
+
+// Only a unit attention 29h restarts a pass; at the end (commands 17 to 24) a failed or a
+// hollow read does too: the buffer still holds the image, as a kept one may.
+TEST(UpgradeFirmware, OnlyAResetOrAFailedFinalReadBackWritesAgain) {
+    const struct {
+        int at;  // the command scripted
+        const char* what;
+        int sent;            // commands, the commit included
+        const char* notice;  // how it ends, or nothing
+    } cases[] = {
+        {8, "06/29/04", 8 + 25, "was reset during the write (unit attention 29/04)"},
+        {7, "06/28/00", 26, ""},  // a medium change
+        {7, "02/29/00", 26, ""},
+        {4, "hollow", 27, ""},
+        {19, "04/44/00", 19 + 25, "(reading it back at the end failed at flash offset 0x08000)"},
+        {19, "hollow", 19 + 25, "it differs from the image at flash offset 0x08000)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(FormatText("%s at %d", c.what, c.at));
+        ScriptedDrive drive;
+        drive.script[c.at] = c.what;
+        drive.CurrentDevice.FlashSize = ImageSize;
+        const std::vector<uint8_t> image = Upgrade().Image();
+        std::vector<uint8_t> readBack = image;
+        Feedback feedback;
+        EXPECT_EQ(WriteAndVerifyImage(drive, image.data(), readBack.data(), feedback, nullptr), 1);
+        EXPECT_EQ(drive.sent, c.sent);
+        EXPECT_EQ(feedback.notices.size(), *c.notice ? 1u : 0u);
+        for (const std::string& notice : feedback.notices)
+            EXPECT_THAT(notice, ::testing::EndsWith(c.notice + kAgain));
+        EXPECT_EQ(drive.held, image);
     }
 }
 

@@ -38,6 +38,7 @@ class Feedback : public OperatorFeedback {
     std::vector<std::string> status;
     std::vector<int> progress;
     std::vector<std::string> attempts;  // "offset step" of each failed attempt
+    std::vector<std::string> notices;
     int answer = AnswerYes;
     std::function<int()> openFiles = [] { return 0; };
 
@@ -66,6 +67,7 @@ class Feedback : public OperatorFeedback {
     void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
         attempts.push_back(FormatText("%X %d", offset, static_cast<int>(step)));
     }
+    void Notice(const std::string& text) override { notices.push_back(text); }
 };
 
 // A filled payload block: a patterned image, its checksum text, the version

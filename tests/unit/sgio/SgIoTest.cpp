@@ -181,7 +181,7 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         uint16_t host, driver;
         const char* sense;
         int resid, done;
-        const char* described;
+        std::string described;
     } cases[] = {
         {0, 0, 0, 0, "", 0, 1, "completed"},
         {EPERM, 0, 0, 0, "", 0, 0, "SG_IO failed: errno 1 (Operation not permitted)"},
@@ -196,6 +196,11 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
          "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 17h ASCQ 01h"},
         {0, 0, 0, 0x08, "72 00 00 1D", 0, 1,
          "driver status 08h, sense key 0 (NO SENSE), ASC 00h ASCQ 1Dh"},
+        // The additional length covers byte 12 only; a descriptor cut after its key.
+        {0, 0x02, 0, 0x08, "70 00 06 00 00 00 00 05 00 00 00 00 29 02", 0, 0,
+         "SCSI status 02h, driver status 08h, sense key 6 (UNIT ATTENTION), ASC 29h ASCQ 00h"},
+        {0, 0x02, 0, 0x08, "72 06", 0, 0,
+         "SCSI status 02h, driver status 08h, sense key 6 (UNIT ATTENTION), ASC 00h ASCQ 00h"},
         {0, 0, 0, 0x08, "71 00 01 00 00 00 00 0A 00 00 00 00 0C 00", 0, 0,
          "driver status 08h, sense key 1 (RECOVERED ERROR), ASC 0Ch ASCQ 00h, deferred"},
         {0, 0, 0, 0x08, "73 01 0C 00", 0, 0,
@@ -203,8 +208,6 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         {0, 0, 0, 0x08, "70 00", 0, 0, "driver status 08h, no sense data"},  // cut short
         {0, 0, 0, 0x08, "70 00 03", 0, 0,
          "driver status 08h, sense key 3 (MEDIUM ERROR), ASC 00h ASCQ 00h"},
-        {0, 0, 0, 0x08, "70 00 0A", 0, 0,
-         "driver status 08h, sense key A (COPY ABORTED), ASC 00h ASCQ 00h"},
         {0, 0, 0, 0x08, "", 0, 0, "driver status 08h"},
         {0, 0, 0, 0x08, "7F 00 01", 0, 0, "driver status 08h, no sense data"},
         {0, 0, 0, 0, "", 1, 0, "16383 of 16384 bytes transferred"},
@@ -224,7 +227,9 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
         std::vector<uint8_t> data(0x4000);
         EXPECT_EQ(access.ReadBufferData(data.data(), 0, 0, 0x4000), c.done) << c.described;
         EXPECT_EQ(DescribeSgIoOutcome(access.LastOutcome()), c.described);
-        EXPECT_EQ(access.LastSense(), Bytes(c.ioctlError ? "" : c.sense));
+        const SenseData& s = access.LastSense;  // the write loop's, the log's
+        EXPECT_EQ(c.described.find(s.Present ? DescribeSense(s) : "sense key") != std::string::npos,
+                  s.Present);
     }
     // A CD node that cannot name its address is still a CD device and is
     // probed; a generic one could be the twin of any drive and is not. All
