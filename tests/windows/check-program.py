@@ -59,8 +59,8 @@ def main():
     parser.add_argument('program')
     parser.add_argument('--allow', action='append', required=True)
     args = parser.parse_args()
-    entries = [line.split('#')[0].split() for path in args.allow for line in open(path)]
-    allowed = {(dll.lower(), name) for dll, name in filter(None, entries)}
+    lines = (line.split('#')[0].split() for path in args.allow for line in open(path))
+    allowed = {(words[0].lower(), words[1]) for words in lines if words}
     pe = pefile.PE(args.program)
     wide = pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS
     h = pe.OPTIONAL_HEADER
