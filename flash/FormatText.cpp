@@ -5,11 +5,11 @@
 #include <vector>
 
 #ifdef _WIN32
-// The C runtime of the system (msvcrt.dll) formats the integers and texts of
-// the program; MinGW's own C99 formatter, which vsnprintf stands for there,
-// brings its floating-point conversion along and costs about 24 KB. Its
-// _vsnprintf answers -1 when the text does not fit, so the buffer grows
-// until it does.
+// The system's C runtime (crtdll.dll in the 32-bit program, msvcrt.dll in the
+// 64-bit build) formats the integers and texts of the program; MinGW's own
+// C99 formatter, which vsnprintf stands for there, brings its floating-point
+// conversion along and costs about 24 KB. Their _vsnprintf answers -1 when
+// the text does not fit, so the buffer grows until it does.
 std::string FormatText(const char* format, ...) {
     std::vector<char> buffer(128);
     for (;;) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""check-program.py PROGRAM --allow LIST...: fails unless the built program imports only allowed
-functions of the system DLLs below, is a windows-subsystem program (4.0 and at most 240 KB when
-32-bit), and carries dialog 102, icon 128, version 1.0.0.1 and its manifest as the window needs
-them."""
+"""check-program.py PROGRAM --allow LIST...: fails unless the built program imports only listed
+functions (DLL and name) of the DLLs every Windows 95 has (msvcrt too when 64-bit), is a windows-
+subsystem program (4.0 and at most 240 KB when 32-bit), and carries dialog 102, icon 128, version
+1.0.0.1 and its manifest as the window needs them."""
 
 import argparse
 import struct
@@ -10,7 +10,7 @@ import sys
 
 import pefile
 
-DLLS = {n + '.dll' for n in ('kernel32', 'user32', 'gdi32', 'comctl32', 'comdlg32', 'advapi32', 'msvcrt')}
+DLLS = {'kernel32', 'user32', 'gdi32', 'comctl32', 'comdlg32', 'advapi32', 'crtdll'}
 # Dialog 102: extended template; extended style and style; rectangle; no menu or class of its
 # own; title; font size, weight, italic, charset and face.
 DIALOG = ((1, 0xFFFF), (0x40000, 0x90C800C0), (0, 0, 246, 73), '', '', 'Flash Upgrade Program',
@@ -59,19 +59,22 @@ def main():
     parser.add_argument('program')
     parser.add_argument('--allow', action='append', required=True)
     args = parser.parse_args()
-    allowed = {line.split('#')[0].strip() for path in args.allow for line in open(path)}
+    lines = (line.split('#')[0].split() for path in args.allow for line in open(path))
+    allowed = {(words[0].lower(), words[1]) for words in lines if words}
     pe = pefile.PE(args.program)
+    wide = pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS
     h = pe.OPTIONAL_HEADER
     subsystem = (h.Subsystem, h.MajorSubsystemVersion, h.MinorSubsystemVersion)
-    failures = ['subsystem %d %d.%d' % subsystem] if subsystem[0] != 2 or (
-        pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE and subsystem[1:] != (4, 0)) else []
+    failures = ['subsystem %d %d.%d' % subsystem] * (subsystem[0] != 2 or (
+        not wide and subsystem[1:] != (4, 0)))
     failures += ['%d bytes, more than 240 KB' % len(pe.__data__)] * (
-        pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE and len(pe.__data__) > 240 * 1024)
+        not wide and len(pe.__data__) > 240 * 1024)
     imports = {e.dll.decode(): [i.name.decode() if i.name else '#%d' % i.ordinal for i in e.imports]
                for e in pe.DIRECTORY_ENTRY_IMPORT}
     for dll, names in sorted(imports.items()):
-        failures += ['imports from %s' % dll] * (dll.lower() not in DLLS)
-        failures += ['%s!%s is not allowed' % (dll, name) for name in names if name not in allowed]
+        base = dll.lower().removesuffix('.dll')
+        failures += ['imports from %s' % dll] * (base not in DLLS and (base, wide) != ('msvcrt', True))
+        failures += ['%s!%s is not allowed' % (dll, n) for n in names if (base, n) not in allowed]
 
     found = {}
     for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
