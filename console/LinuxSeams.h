@@ -36,9 +36,11 @@ class SgIoBackend : public DriveBackend {
 int OpenOwnFile(int folder, const std::string& name, int access, mode_t mode, std::string& refusal);
 
 // Appends lines to the --log file, LF-terminated; without one, drops them.
+// A byte that is no printable ASCII is escaped ("\x1b"), as on the terminal.
 class FileLogSink : public LogSink {
   public:
     ~FileLogSink() override;
+    std::string Printable(const std::string& text) override { return EscapedText(text); }
     // Opens path for appending as OpenOwnFile does; false when it cannot,
     // with Refusal() saying why.
     bool Open(const std::string& path);

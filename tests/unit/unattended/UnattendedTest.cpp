@@ -185,6 +185,7 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
                  "upgraded, the drive loads the new firmware after a power cycle");
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
+    EXPECT_EQ(EscapedText("a\tb\x1B[31m\x7F\xE9 ~\\"), "a\\x09b\\x1b[31m\\x7f\\xe9 ~\\");
     DeviceRecord drive = Drive("V", "P", "R");
     drive.AdapterId = 1;
     std::string texts = WindowsDriveAddress(drive) + "|";
