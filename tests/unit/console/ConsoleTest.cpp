@@ -8,6 +8,7 @@
 #include "../Rig.h"
 #include "console/ConsoleJson.h"
 #include "console/ConsoleOptions.h"
+#include "console/LinuxPower.h"
 #include "unattended/ModelGuard.h"
 
 namespace {
@@ -56,6 +57,14 @@ TEST(Console, OptionsAndRefusals) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Parse(c.args), c.expected) << c.args[0] << " " << c.args.size();
+}
+
+TEST(Console, PowerFlagsOnlyInRange) {
+    std::string read;
+    for (const char* line :
+         {"0", "1", "007", "2147483647", "2147483648", "4294967297", "", "+1", "1 "})
+        read += std::to_string(PowerFlagValue(line)) + " ";
+    EXPECT_EQ(read, "0 1 7 2147483647 -1 -1 -1 -1 -1 ");
 }
 
 DeviceRecord Record(const char* vendor, const char* product, const char* revision) {
