@@ -13,6 +13,10 @@
 
 class SgIoBackend : public DriveBackend {
   public:
+    // The system calls of the back-ends it creates: the real ones, or a
+    // substitute's.
+    using PlatformMaker = std::unique_ptr<SgIoPlatform> (*)();
+    explicit SgIoBackend(PlatformMaker platform = CreateLinuxSgIoPlatform) : platform_(platform) {}
     std::string Description() override;
     std::unique_ptr<DeviceAccess> Create() override;
     std::string FailureText() override { return "the SG_IO back-end cannot start"; }
@@ -23,6 +27,7 @@ class SgIoBackend : public DriveBackend {
     std::vector<std::string> EnumerationRemarks() override;
 
   private:
+    PlatformMaker platform_;
     SgIoDeviceAccess* device_ = nullptr;  // owned by the run
 };
 
