@@ -1,14 +1,6 @@
-// The combining tool's inputs: a program file with unfilled or filled payload
-// blocks among bytes of the input, an image, a version text and a model text;
-// the tool combines them, then --inspect reads the program and the result.
-// Checked:
-//   - the program file is never changed, and a refusal writes no output;
-//   - an output comes only of a version of 1 to 4 printable characters, one
-//     model digit and an image of the whole size; it differs from the program
-//     only inside the block it names, and that block, read as the program
-//     reads its own, holds the version, the model and the image's checksum;
-//   - --inspect of the output, naming that block, says so; of a program with
-//     one unfilled block, that it is unfilled.
+// The combining tool: a program file (bytes of the input around unfilled or
+// filled blocks), an image, a version and a model text, combined, then
+// inspected; what is checked: docs/fuzz.md.
 #include "tools/CombineTool.h"
 
 #include <filesystem>

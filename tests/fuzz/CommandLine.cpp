@@ -1,10 +1,5 @@
-// The Windows program's command line: split as the C runtime splits it, then
-// read as switches. Checked:
-//   - arguments quoted by the runtime's rules and joined come back unchanged;
-//   - the switches read alike with '-' for '/' and in the other case;
-//   - an added /? asks for the usage, whatever else was asked;
-//   - an accepted plan, written back as switches, reads back as the same plan;
-//   - the switches as given, for the log, are the arguments as split.
+// The Windows program's command line, split as the C runtime splits it and
+// read as switches; what is checked: docs/fuzz.md.
 #include "unattended/CommandLine.h"
 
 #include "FuzzInput.h"
@@ -73,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const SwitchParse parse = ParseSwitches(args);
     FUZZ_CHECK(parse.plan.switchText == given && parse.refused == !parse.reason.empty());
+    FUZZ_CHECK(!parse.refused || parse.plan.action == PlanAction::Dialog);
     for (std::string& arg : again) {
         const size_t name = arg.find_first_of("=:", 1);
         if (arg.empty() || (arg[0] != '/' && arg[0] != '-')) continue;

@@ -1,11 +1,6 @@
-// The console program's options: the input is the words of a command line,
-// separated by NUL bytes. Checked:
-//   - the switches as given, for the log, are the words as given;
-//   - --help or --version given first wins over whatever else was given;
-//   - an accepted command line is self-consistent: written back as options
-//     in a form of its own, it reads back as the same options.
-// getopt_long names a bad option on the standard error: run with
-// -close_fd_mask=2 (scripts/fuzz does).
+// The console program's options: the words of a command line, NUL between
+// them; what is checked: docs/fuzz.md. getopt_long names a bad option on the
+// standard error: run with -close_fd_mask=2 (scripts/fuzz does).
 #include "console/ConsoleOptions.h"
 
 #include "FuzzInput.h"

@@ -1,19 +1,9 @@
 // The drive's answers: every answer (inquiry bytes, identification block,
 // read-back and flash data, statuses, sense bytes, short transfers) comes
 // from the input, through carriers that stand where the platform stands for
-// each back-end (the ASPI library, the pass-through device calls, the SG_IO
-// system calls). Over them runs the real program: its request blocks, the
-// enumeration and a whole unattended run, with its log and Linux console.
-// Checked, beside the sanitizers (a carrier fills every byte a command asks
-// for, so a buffer shorter than its request is found):
-//   - each request announces, in its direction, the length its CDB asks for;
-//   - only the image is written, and only by an upgrade, not on battery, not
-//     to a drive of another model unless forced, not before its backup;
-//   - a commit only when every chunk's last read-back returned the image;
-//   - a backup or a saved file holds what the drive's flash reads returned;
-//   - every device opened is closed, every flash buffer released;
-//   - no line of the log or the console holds a control byte, and the JSON
-//     document parses.
+// each back-end. Over them runs the real program: its request blocks, the
+// enumeration and a whole unattended run with its log and Linux console.
+// What is checked, and the input's layout: docs/fuzz.md.
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>

@@ -1,13 +1,6 @@
 // The payload block and the model guard: a block header and a drive's
-// inquiry texts from the input. Checked against rules written out here:
-//   - the checksum text reads as the C library's "%X" reads it;
-//   - the guard passes exactly a drive of the model's vendor and product
-//     whose revision matches the pattern; up to date is judged exactly when
-//     the version fits the pattern, and then holds exactly when revision and
-//     version are the same text but for padding;
-//   - the backup name of any drive is a plain file name;
-//   - every text, escaped as the console shows it, holds nothing a terminal
-//     would obey.
+// inquiry texts from the input, judged against rules written out here
+// (docs/fuzz.md).
 #include <cstdio>
 
 #include "FuzzInput.h"

@@ -1,14 +1,6 @@
-// The power-supply files: a folder laid out as /sys/class/power_supply, with
-// up to four supplies whose names and files (type, scope, online, present)
-// hold bytes of the input, read by the program as it reads the real one.
-// Checked against rules written out here:
-//   - each file reads as its first line, of the bytes a read can give;
-//   - online and present read as decimal numbers that fit an int, and any
-//     other text (a number out of range among them) as -1, unknown;
-//   - on battery exactly when a system battery is present (or cannot say)
-//     and no external supply is online;
-//   - the verdict, escaped as the console shows it, holds nothing a terminal
-//     would obey.
+// The power-supply files: a folder laid out as /sys/class/power_supply with
+// the input's supplies, read by the program as it reads the real one, and
+// judged against rules written out here (docs/fuzz.md).
 #include <climits>
 #include <filesystem>
 #include <fstream>
