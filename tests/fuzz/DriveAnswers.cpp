@@ -114,6 +114,7 @@ struct Answers {
         } else if (flash) {
             FUZZ_CHECK(plan.action == PlanAction::Save ||
                        (plan.hasBackup && plan.action == PlanAction::Upgrade));
+            FUZZ_CHECK(d.flash.count(at) == 0);  // a good read is taken, not tried again
             for (uint32_t i = 0; i < asked; ++i) answer[i] = char((at + i) * 13 + address);
             lastRead = address;
         } else if (readBack) {
@@ -122,6 +123,7 @@ struct Answers {
         } else if (write && cdb[1] == WriteBufferSaveMode) {
             FUZZ_CHECK(MayWrite(d) && at + asked <= ImageSize &&
                        std::memcmp(data, image + at, asked) == 0);
+            FUZZ_CHECK(!d.verified[at]);  // a chunk read back as written is taken
             std::copy(data, data + arrived, d.download.begin() + at);
             if (end == End::Corrupt && asked) d.download[at + how % asked] ^= 0x5A;
             d.verified[at] = false;

@@ -27,10 +27,10 @@ std::string FirstLine(const std::string& contents) {
 }
 
 int Flag(const std::string& line) {
-    if (line.empty() || line.size() > 10 ||
-        line.find_first_not_of("0123456789") != std::string::npos)
-        return -1;
-    return std::stoll(line) > INT_MAX ? -1 : int(std::stoll(line));
+    if (line.empty() || line.find_first_not_of("0123456789") != std::string::npos) return -1;
+    const std::string digits =
+        "0" + line.substr(std::min(line.find_first_not_of('0'), line.size()));
+    return digits.size() > 11 || std::stoll(digits) > INT_MAX ? -1 : int(std::stoll(digits));
 }
 
 }  // namespace

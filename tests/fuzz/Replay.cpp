@@ -1,6 +1,6 @@
-// A fuzz target without libFuzzer: runs every file named, or found in the
-// folders named, through the target once. The unit-test builds replay the
-// seed corpora and the regression inputs with it.
+// A fuzz target without libFuzzer: runs each file named, or in the folders
+// named, through the target once. The unit-test builds replay the seed
+// corpora and the regression inputs with it.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,17 +14,13 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     int runs = 0;
     for (int i = 1; i < argc; ++i) {
-        std::vector<fs::path> files;
-        if (fs::is_directory(argv[i])) {
-            for (const auto& entry : fs::recursive_directory_iterator(argv[i]))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-        } else {
-            files.push_back(argv[i]);
-        }
+        std::vector<fs::path> files = {argv[i]};
+        if (fs::is_directory(argv[i]))
+            files.assign(fs::directory_iterator(argv[i]), fs::directory_iterator());
         for (const fs::path& file : files) {
             std::ifstream in(file, std::ios::binary);
             const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-            std::fprintf(stderr, "%s\n", file.c_str());
+            std::fprintf(stderr, "%s\n", file.c_str());  // the input of a failure
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++runs;
         }
