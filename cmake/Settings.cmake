@@ -6,6 +6,9 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
 
 option(FLASH_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+# The fuzz preset (clang): every library gets libFuzzer's coverage
+# instrumentation, and tests/fuzz links its targets with libFuzzer.
+option(FLASH_FUZZ "Build the fuzz targets as libFuzzer programs (clang)" OFF)
 
 # The code of the presets that build the Windows program (windows,
 # windows64) is compiled for a small program (docs/program.md, "Size"):
@@ -38,5 +41,8 @@ function(flash_settings target)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined
                                                  -fno-sanitize-recover=all -fno-omit-frame-pointer)
         target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
+    if(FLASH_FUZZ)
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
     endif()
 endfunction()

@@ -5,8 +5,15 @@
 #include "flash/FormatText.h"
 #include "flash/UpgradeFirmware.h"
 #include "payload/DriveModels.h"
+#include "unattended/RunLog.h"
 
 namespace {
+
+// An inquiry text as a column of the table shows it: escaped before it is
+// padded, so the columns stay in line.
+std::string Column(const char* field, size_t size) {
+    return EscapedText(TrimmedFieldText(field, size));
+}
 
 std::string DriveText(const FoundDrive& drive) {
     const DeviceRecord& r = drive.record;
@@ -51,24 +58,29 @@ std::string DescribePayload(const FirmwarePayload& payload) {
     return text + FormatText(", checksum %04X", computed);
 }
 
+void ConsoleReport::Print(std::FILE* stream, const std::string& text, const char* end) {
+    std::fputs(EscapedText(text).c_str(), stream);
+    std::fputs(end, stream);
+}
+
 void ConsoleReport::Message(const std::string& text) {
     EndBar();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    Print(streams_.err, text);
 }
 
 void ConsoleReport::DrawBar() {
     const int filled = percent_ * BarWidth / 100;
     const char* what = step_ == RunStep::Upgrade ? "written and verified" : "read";
     std::string retries = retries_ == 1 ? ", 1 retry" : FormatText(", %d retries", retries_);
-    std::fprintf(stderr, "\r  [%s%s] %3d%%  chunk %d/%d %s%s  ", std::string(filled, '#').c_str(),
-                 std::string(BarWidth - filled, '.').c_str(), percent_, done_, chunks_, what,
-                 retries_ ? retries.c_str() : "");
-    std::fflush(stderr);
+    std::fprintf(streams_.err, "\r  [%s%s] %3d%%  chunk %d/%d %s%s  ",
+                 std::string(filled, '#').c_str(), std::string(BarWidth - filled, '.').c_str(),
+                 percent_, done_, chunks_, what, retries_ ? retries.c_str() : "");
+    std::fflush(streams_.err);
     barShown_ = true;
 }
 
 void ConsoleReport::EndBar() {
-    if (barShown_) std::fputc('\n', stderr);
+    if (barShown_) std::fputc('\n', streams_.err);
     barShown_ = false;
 }
 
@@ -112,34 +124,36 @@ void ConsoleReport::ChunkAttemptFailed(uint32_t offset, ChunkStep step) {
 
 void ConsoleReport::DrivesFound(const std::vector<FoundDrive>& drives) {
     if (!list_) return;
-    std::printf("Firmware carried: %s\n", DescribePayload(payload_).c_str());
+    std::FILE* out = streams_.out;
+    Print(out, "Firmware carried: " + DescribePayload(payload_));
     if (drives.empty()) {
-        std::printf("No drive found.\n");
+        Print(out, "No drive found.");
         return;
     }
-    std::printf("%-3s %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s\n", "#", "device", "vendor",
-                "product", "rev", "version", "flash", "firmware for it", "up to date");
+    Print(out, FormatText("%-3s %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s", "#", "device", "vendor",
+                          "product", "rev", "version", "flash", "firmware for it", "up to date"));
     for (const FoundDrive& d : drives) {
         const DeviceRecord& r = d.record;
         const std::string version = FormatText("%u.%u", r.VersionMajor, r.VersionMinor);
         const std::string flash = FormatText("0x%X", static_cast<unsigned>(r.FlashSize));
         const UpToDateVerdict::State state = d.upToDate.state;
-        std::printf("%-3d %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s\n", d.position,
-                    d.address.c_str(), TrimmedFieldText(r.Vendor, sizeof r.Vendor).c_str(),
-                    TrimmedFieldText(r.Product, sizeof r.Product).c_str(),
-                    TrimmedFieldText(r.Revision, sizeof r.Revision).c_str(), version.c_str(),
-                    flash.c_str(), d.verdict.passes ? "yes" : "no",
-                    state == UpToDateVerdict::Current   ? "yes"
-                    : state == UpToDateVerdict::Differs ? "no"
-                                                        : "cannot tell");
+        Print(out, FormatText("%-3d %-10s %-9s %-17s %-5s %-8s %-8s %-16s %s", d.position,
+                              d.address.c_str(), Column(r.Vendor, sizeof r.Vendor).c_str(),
+                              Column(r.Product, sizeof r.Product).c_str(),
+                              Column(r.Revision, sizeof r.Revision).c_str(), version.c_str(),
+                              flash.c_str(), d.verdict.passes ? "yes" : "no",
+                              state == UpToDateVerdict::Current   ? "yes"
+                              : state == UpToDateVerdict::Differs ? "no"
+                                                                  : "cannot tell"));
     }
     for (const FoundDrive& d : drives) {
-        if (!d.verdict.passes) std::printf("Drive %d: %s\n", d.position, d.verdict.reason.c_str());
+        const std::string drive = FormatText("Drive %d", d.position);
+        if (!d.verdict.passes) Print(out, drive + ": " + d.verdict.reason);
         if (d.verdict.passes && d.upToDate.state == UpToDateVerdict::CannotJudge)
-            std::printf("Drive %d: %s\n", d.position, d.upToDate.reason.c_str());
-        if (d.willWrite) std::printf("Drive %d would be written.\n", d.position);
+            Print(out, drive + ": " + d.upToDate.reason);
+        if (d.willWrite) Print(out, drive + " would be written.");
     }
-    std::fflush(stdout);
+    std::fflush(out);
 }
 
 void ConsoleReport::SourceRead(const FirmwareSource& source) {
@@ -153,19 +167,20 @@ void ConsoleReport::SourceRead(const FirmwareSource& source) {
 
 bool ConsoleReport::ConfirmWrite(const std::vector<FoundDrive>& targets) {
     if (ask_) {
-        const std::string what =
-            restore_.empty() ? "Firmware " + DescribePayload(payload_) : "The backup " + restore_;
-        std::fprintf(stderr, "%s\nwill be written to:\n", what.c_str());
+        std::FILE* err = streams_.err;
+        Print(err, restore_.empty() ? "Firmware " + DescribePayload(payload_)
+                                    : "The backup " + restore_);
+        Print(err, "will be written to:");
         for (const FoundDrive& drive : targets)
-            std::fprintf(stderr, "  drive %s%s\n", DriveText(drive).c_str(),
-                         drive.verdict.passes ? "" : "  (another model: --force)");
-        std::fprintf(stderr, "Keep the computer on until it is done. Write it? [y/N] ");
-        std::fflush(stderr);
+            Print(err, "  drive " + DriveText(drive) +
+                           (drive.verdict.passes ? "" : "  (another model: --force)"));
+        Print(err, "Keep the computer on until it is done. Write it? [y/N] ", "");
+        std::fflush(err);
         char answer[16] = "";
-        if (!std::fgets(answer, sizeof answer, stdin) ||
+        if (!std::fgets(answer, sizeof answer, streams_.in) ||
             (std::strcmp(answer, "y\n") != 0 && std::strcmp(answer, "Y\n") != 0 &&
              std::strcmp(answer, "yes\n") != 0)) {
-            std::fprintf(stderr, "Nothing written.\n");
+            Print(err, "Nothing written.");
             return false;
         }
     }

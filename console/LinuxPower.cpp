@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <climits>
 
 namespace {
 
@@ -28,17 +28,28 @@ std::string ReadAttribute(int folder, const std::string& name) {
     return value.substr(0, value.find('\n'));
 }
 
-int ReadFlag(int folder, const std::string& name) {
-    const std::string value = ReadAttribute(folder, name);
-    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return -1;
-    return std::atoi(value.c_str());
-}
-
 }  // namespace
 
+int PowerFlagValue(const std::string& line) {
+    if (line.empty()) return -1;
+    int value = 0;
+    for (const char c : line) {
+        if (c < '0' || c > '9') return -1;
+        // A number that does not fit is no value: read modulo 2^32 it could
+        // turn into any flag at all.
+        if (value > (INT_MAX - (c - '0')) / 10) return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 std::vector<PowerSupplyReading> ReadPowerSupplies() {
+    return ReadPowerSupplies(PowerSupplyFolder);
+}
+
+std::vector<PowerSupplyReading> ReadPowerSupplies(const char* folderPath) {
     std::vector<PowerSupplyReading> supplies;
-    const int fd = ::open(PowerSupplyFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return supplies;
     DIR* folder = ::fdopendir(fd);  // owns fd from here
     if (folder == nullptr) {
@@ -52,8 +63,8 @@ std::vector<PowerSupplyReading> ReadPowerSupplies() {
         supply.name = name;
         supply.type = ReadAttribute(fd, name + "/type");
         supply.scope = ReadAttribute(fd, name + "/scope");
-        supply.online = ReadFlag(fd, name + "/online");
-        supply.present = ReadFlag(fd, name + "/present");
+        supply.online = PowerFlagValue(ReadAttribute(fd, name + "/online"));
+        supply.present = PowerFlagValue(ReadAttribute(fd, name + "/present"));
         supplies.push_back(supply);
     }
     ::closedir(folder);

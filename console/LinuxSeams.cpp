@@ -79,7 +79,7 @@ std::string SgIoBackend::Description() {
 }
 
 std::unique_ptr<DeviceAccess> SgIoBackend::Create() {
-    auto device = std::make_unique<SgIoDeviceAccess>(CreateLinuxSgIoPlatform());
+    auto device = std::make_unique<SgIoDeviceAccess>(platform_());
     device_ = device.get();
     return device;
 }

@@ -13,6 +13,10 @@
 
 class SgIoBackend : public DriveBackend {
   public:
+    // The system calls of the back-ends it creates: the real ones, or a
+    // substitute's.
+    using PlatformMaker = std::unique_ptr<SgIoPlatform> (*)();
+    explicit SgIoBackend(PlatformMaker platform = CreateLinuxSgIoPlatform) : platform_(platform) {}
     std::string Description() override;
     std::unique_ptr<DeviceAccess> Create() override;
     std::string FailureText() override { return "the SG_IO back-end cannot start"; }
@@ -23,6 +27,7 @@ class SgIoBackend : public DriveBackend {
     std::vector<std::string> EnumerationRemarks() override;
 
   private:
+    PlatformMaker platform_;
     SgIoDeviceAccess* device_ = nullptr;  // owned by the run
 };
 
@@ -36,9 +41,11 @@ class SgIoBackend : public DriveBackend {
 int OpenOwnFile(int folder, const std::string& name, int access, mode_t mode, std::string& refusal);
 
 // Appends lines to the --log file, LF-terminated; without one, drops them.
+// A byte that is no printable ASCII is escaped ("\x1b"), as on the terminal.
 class FileLogSink : public LogSink {
   public:
     ~FileLogSink() override;
+    std::string Printable(const std::string& text) override { return EscapedText(text); }
     // Opens path for appending as OpenOwnFile does; false when it cannot,
     // with Refusal() saying why.
     bool Open(const std::string& path);

@@ -133,6 +133,10 @@ bool JudgeIdentification(const uint8_t* answer, DeviceRecord& record) {
     const IdentifyBlock block = ReadIdentifyBlock(answer);
     if (block.Signature != IdentifySignatureValue) return false;
     if (!IsKnownChipCode(block.ChipCode)) return false;
+    // Flash is addressed by an 8-bit buffer id and a 16-bit offset: beyond
+    // 16 MB a read-out would start over at the front and pass it off as the
+    // rest. No flash of these chips is that large.
+    if (block.FlashSizeKb > MaxFlashSizeKb) return false;
 
     record.ChipCode = block.ChipCode;
     record.VersionMajor = block.VersionMajor;

@@ -70,9 +70,13 @@ CommandDescription CommitMicrocodeCommand();
 // vendor+product into record; a rejected answer leaves record untouched.
 bool JudgeInquiry(const uint8_t* answer, DeviceRecord& record);
 
-// Judges an identification block (at least 12 bytes): signature 0x1106 and
-// a known chip code. On acceptance fills ChipCode, VersionMajor,
-// VersionMinor and FlashSize; a rejected block leaves record untouched.
+// The largest flash a buffer id and an offset can address: 16 MB.
+constexpr uint16_t MaxFlashSizeKb = 0x4000;
+
+// Judges an identification block (at least 12 bytes): signature 0x1106, a
+// known chip code and a flash of at most MaxFlashSizeKb. On acceptance fills
+// ChipCode, VersionMajor, VersionMinor and FlashSize; a rejected block
+// leaves record untouched.
 bool JudgeIdentification(const uint8_t* answer, DeviceRecord& record);
 
 // 0x3120, 0x3140 or 0x3180.

@@ -16,13 +16,26 @@ std::string AsciiLogText(const std::string& text) {
     return ascii;
 }
 
+std::string EscapedText(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= ' ' && byte <= '~') {
+            shown += c;
+        } else {
+            shown += FormatText("\\x%02x", byte);
+        }
+    }
+    return shown;
+}
+
 std::string LogTimeText(const LogTime& t) {
     return FormatText("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                       t.second);
 }
 
 void RunLog::Line(const std::string& text) {
-    sink_.WriteLine(LogTimeText(clock_.Now()) + " " + AsciiLogText(text));
+    sink_.WriteLine(LogTimeText(clock_.Now()) + " " + sink_.Printable(text));
 }
 
 std::string DriveLogText(int position, const std::string& address, const DeviceRecord& drive) {

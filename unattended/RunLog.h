@@ -18,20 +18,29 @@ class LogClock {
     virtual LogTime Now() = 0;
 };
 
+// text with every byte outside the printable ASCII range replaced: tab, CR
+// and LF by a blank (a line holds one event), anything else by '?'.
+std::string AsciiLogText(const std::string& text);
+
+// text with every control byte (below 0x20, and 0x7F) and every byte above
+// 0x7E written as a backslash, 'x' and two lower-case hex digits ("\x1b"),
+// as lsblk shows a name. A drive's texts are whatever it sends: on a
+// terminal an escape sequence among them would be obeyed.
+std::string EscapedText(const std::string& text);
+
 // Where the lines go: a file opened for appending. The sink adds the line
 // end of its platform (CR LF on Windows).
 class LogSink {
   public:
     virtual ~LogSink() = default;
     virtual void WriteLine(const std::string& line) = 0;
+    // How a line's text shows the bytes outside printable ASCII: the Windows
+    // log as '?' (AsciiLogText), the Linux log escaped (EscapedText).
+    virtual std::string Printable(const std::string& text) { return AsciiLogText(text); }
 };
 
 // "2024-05-01 13:45:07": the local date and time as the log writes them.
 std::string LogTimeText(const LogTime& time);
-
-// text with every byte outside the printable ASCII range replaced: tab, CR
-// and LF by a blank (a line holds one event), anything else by '?'.
-std::string AsciiLogText(const std::string& text);
 
 class RunLog {
   public:

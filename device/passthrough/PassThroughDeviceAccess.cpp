@@ -122,7 +122,13 @@ int PassThroughDeviceAccess::SendDirect(const CommandDescription& command, uint8
         return 0;
     }
     LastSense = request.Sense();
-    return request.ScsiStatus() == 0 ? 1 : 0;
+    if (request.ScsiStatus() != 0) return 0;
+    // The port driver writes back how many bytes arrived. A read that
+    // brought fewer than asked leaves older bytes in the caller's buffer,
+    // where a read-back would compare them as the drive's: it fails.
+    return dataIn == ScsiIoctlDataIn && ReadLe32(request.bytes + DataTransferLengthField) < length
+               ? 0
+               : 1;
 }
 
 int PassThroughDeviceAccess::ReadBufferData(uint8_t* destination, uint8_t bufferId, uint16_t offset,

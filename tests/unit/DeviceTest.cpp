@@ -109,6 +109,8 @@ TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
         {"0x3120 without size", 5, 0x1106, 0x3120, 0, 0xFF, true, true, 0x20000},
         {"0x3140 without size", 5, 0x1106, 0x3140, 0, 0xFF, true, true, 0x80000},
         {"0x3180 without size", 5, 0x1106, 0x3180, 0, 0xFF, true, true, 0x40000},
+        {"16 MB, all a buffer id reaches", 5, 0x1106, 0x3120, 0x4000, 0xFF, true, true, 0x1000000},
+        {"beyond 16 MB", 5, 0x1106, 0x3120, 0x4001, 0xFF, false, false, 0},
         {"inquiry refused", 5, 0x1106, 0x3120, 0x80, OpInquiry, false, false, 0},
         {"test unit ready refused", 5, 0x1106, 0x3120, 0x80, OpTestUnitReady, true, true, 0x20000},
         // Pass-through judges the identification block alone, whatever the status.

@@ -16,23 +16,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TEST(Payload, StoredChecksumReadsLikeHexScanfWithinFourCharacters) {
-    const struct {
-        const char text[6];
-        uint16_t value;
-    } cases[] = {
-        {"97AB", 0x97AB}, {"09af", 0x09AF},  {"A3F", 0xA3F}, {" 1F", 0x1F},  {"\t\r9", 9},
-        {"\v\f1", 1},     {"\b1", 0},        {"\0161", 0},   {"0x1F", 0x1F}, {"0X7a", 0x7A},
-        {"0x", 0},        {"0xg", 0},        {"+12", 0x12},  {"-1", 0xFFFF}, {"+-1", 0},
-        {"", 0},          {"12345", 0x1234}, {"1fg", 0x1F},  {"1FG", 0x1F},  {"1/", 1},
-        {"1:", 1},        {"--x1", 0},       {"1@", 1},      {"1`", 1},      {"zz", 0}};
-    for (const auto& c : cases) {
-        Bytes block(PayloadBlockSize, 0);
-        std::memcpy(&block[PayloadChecksumOffset], c.text, std::strlen(c.text));
-        EXPECT_EQ(FirmwarePayload(block.data()).StoredChecksum(), c.value) << '"' << c.text << '"';
-    }
-}
-
 TEST(Payload, PlaceholderImageChecksumAndModelId) {
     EXPECT_TRUE(FirmwarePayload::Program().IsPlaceholder());
     const Bytes ones(ImageSize, 0xFF), high = {0x80, 0x80, 0x01};

@@ -34,22 +34,13 @@ TEST(Unattended, ModelGuardVerdicts) {
         bool passes;
         const char* reason;
     } cases[] = {
-        {4, "DVD-ROM ", "16X             ", "5.0V", true, "matches \"5.*V\""},
-        {4, "DVD-ROM ", "16X             ", "5.9V", true, "\"DVD-ROM 16X             \""},
+        {4, "DVD-ROM ", "16X             ", "5.0V", true,
+         "\"DVD-ROM 16X             \" with firmware version \"5.0V\" matches \"5.*V\""},
         {4, "DVD-ROM ", "16X             ", "6.0V", false, "\"6.0V\" does not match \"5.*V\""},
-        {4, "DVD-ROM ", "16X             ", "5.0X", false, "does not match"},
-        {4, "DVD-ROM ", "16X", "5.0V", false, "the drive is \"DVD-ROM 16X\""},
-        {4, "DVD-ROM ", "16x             ", "5.0V", false, "the firmware is for"},
-        {4, "DVD-ROM ", "16X             ", "5.0", false, "does not match"},
-        {1, "ARDENTA ", "DVD-ROM RVX-418 ", "1.23", true, "matches \"1.**\""},
-        {1, "ARDENTA ", "DVD-ROM RVX-418 ", "2.23", false, "does not match"},
-        {3, "        ", "DVD-ROM         ", "1.0A", true, "matches"},
-        {6, "BRELLIX ", "KRAV7420        ", "Q1.2", false, "does not match"},
-        {7, "IDE-DVD ", "ROM 16x         ", "HD07", true, "matches"},
-        // Model 5's pattern has a fifth character no inquiry reports.
-        {5, "QUORALI ", "HK-3100LS       ", "5.0V", false, "\"5.0V\" does not match \"5.*VA\""},
-        {2, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 2 names no drive model"},
-        {208, "DVD-ROM ", "16X             ", "5.0V", false, "model digit 208"},
+        {4, "DVD-ROM ", "16X", "5.0V", false,
+         "the drive is \"DVD-ROM 16X\", the firmware is for \"DVD-ROM 16X             \""},
+        {208, "DVD-ROM ", "16X             ", "5.0V", false,
+         "model digit 208 names no drive model"},
     };
     for (const auto& c : cases) {
         const GuardVerdict verdict =
@@ -71,18 +62,11 @@ TEST(Unattended, UpToDateVerdicts) {
     } cases[] = {
         {4, "5.1V", "5.1V", UpToDateVerdict::Current,
          "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\""},
-        {1, "1.5", "1.5 ", UpToDateVerdict::Current, "\"1.5\" is this firmware \"1.5\""},
-        {1, std::string("1.5\0", 4), "1.5", UpToDateVerdict::Current, "is this firmware \"1.5\""},
         {4, "5.1V", "5.0V", UpToDateVerdict::Differs,
          "not up to date: the drive's firmware \"5.0V\", this firmware \"5.1V\""},
-        {1, "1.5", "1.50", UpToDateVerdict::Differs, "\"1.50\", this firmware \"1.5\""},
-        {1, "1.5", " 1.5", UpToDateVerdict::Differs, "\" 1.5\", this"},
-        {4, "5.1V", "    ", UpToDateVerdict::Differs, "the drive's firmware \"\", this"},
         {5, "5.1V", "5.1V", UpToDateVerdict::CannotJudge,
          "up to date cannot be judged: the firmware's version \"5.1V\" is no revision of this "
          "model (\"5.*VA\")"},
-        {4, "1.58", "1.58", UpToDateVerdict::CannotJudge, "\"1.58\" is no revision"},
-        {4, "5.1VX", "5.1V", UpToDateVerdict::CannotJudge, "\"5.1VX\" is no revision"},
         {2, "5.1V", "5.1V", UpToDateVerdict::CannotJudge, "model digit 2 names no drive model"},
     };
     for (const auto& c : cases) {
@@ -125,17 +109,11 @@ TEST(Unattended, PowerVerdicts) {
         bool onBattery;
         const char* reason;
     } readings[] = {
-        {{}, false, "power status: no system battery"},
-        {{battery, {"AC", "Mains", "", 0, -1}},
+        {{{"AC", "Mains", "", 0, -1}, mouse}, false, "power status: no system battery"},
+        {{battery, {"ups", "UPS", "", 1, -1}, {"u", "USB", "", 0, -1}},
          true,
          "power status: on battery (BAT0; 1 external supplies, none online)"},
-        {{{"BAT1", "Battery", "", -1, -1}, {"AC", "Mains", "", -1, -1}}, true, "(BAT1; 1 ext"},
-        {{battery}, true, "(BAT0; 0 external supplies"},
-        {{{"AC", "Mains", "", 0, -1}, {"BAT0", "Battery", "", -1, 0}}, false, "no system battery"},
-        {{{"AC", "Mains", "", 0, -1}, mouse}, false, "no system battery"},
-        {{battery, {"AC", "Mains", "", 1, -1}}, false, "power status: on mains (AC online)"},
-        {{battery, {"ups", "UPS", "", 1, -1}, {"u", "USB", "", 0, -1}}, true, "1 external"},
-        {{{"usb", "USB", "", 1, -1}, mouse, battery}, false, "on mains (usb online)"},
+        {{{"usb", "USB", "", 1, -1}, mouse, battery}, false, "power status: on mains (usb online)"},
     };
     for (const auto& c : readings) {
         const PowerVerdict verdict = JudgeLinuxPower(c.supplies);
@@ -193,6 +171,7 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
                  "upgraded, the drive loads the new firmware after a power cycle");
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
+    EXPECT_EQ(EscapedText("a\tb\x1B[31m\x7F\xE9 ~\\"), "a\\x09b\\x1b[31m\\x7f\\xe9 ~\\");
     DeviceRecord drive = Drive("V", "P", "R");
     drive.AdapterId = 1;
     std::string texts = WindowsDriveAddress(drive) + "|";

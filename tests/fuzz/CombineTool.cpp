@@ -1,0 +1,107 @@
+// The combining tool: a program file (bytes of the input around unfilled or
+// filled blocks), an image, a version and a model text, combined, then
+// inspected; what is checked: docs/fuzz.md.
+#include "tools/CombineTool.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "FuzzInput.h"
+#include "payload/FirmwarePayload.h"
+#include "tools/PayloadCombiner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path folder = [] {
+    char name[] = "/tmp/fuzz-combine-XXXXXX";
+    return fs::path(mkdtemp(name));
+}();
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+int Tool(const std::vector<std::string>& args, std::string& out) {
+    std::ostringstream o, e;
+    const int code = RunCombineTool(args, o, e);
+    out = o.str();
+    return code;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    const uint8_t shape = in.Byte();
+    const std::string version = in.Bytes(6), model = in.Bytes(2);
+    // The program: bytes of the input around up to two blocks, unfilled or
+    // with a header of the input; the image: one byte value, or a pattern.
+    const uint32_t sizes[4] = {ImageSize, ImageSize, ImageSize - 1, ImageSize + 1};
+    const std::string image(sizes[shape & 3], char(shape));
+    std::string program = in.Bytes(255);
+    const int blocks = shape >> 2 & 3;
+    bool placeholder = false;
+    for (int block = 0; block < blocks; ++block) {
+        placeholder = in.Bit();
+        std::string header =
+            placeholder ? std::string(PlaceholderText) : in.Bytes(PayloadHeaderSize);
+        header.resize(PayloadHeaderSize);
+        program +=
+            header + std::string(ImageSize, placeholder ? '\0' : char(in.Byte())) + in.Bytes(255);
+    }
+    // The placeholder overlaps no shifted copy of itself: nothing else can look unfilled.
+    const bool oneUnfilled = blocks == 1 && placeholder;
+    const bool valid =
+        version.size() >= 1 && version.size() <= 4 && model.size() == 1 && model[0] >= '0' &&
+        model[0] <= '9' && image.size() == ImageSize &&
+        std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    program += in.Rest();
+    const fs::path programPath = folder / "program", imagePath = folder / "image",
+                   output = folder / "output";
+    Write(programPath, program);
+    Write(imagePath, image);
+    fs::remove(output);
+
+    std::string said;
+    const int code = Tool({programPath, imagePath, version, model, output}, said);
+    FUZZ_CHECK(Read(programPath) == program);
+    FUZZ_CHECK(code == 0 || (code == 1 && !fs::exists(output)));
+    FUZZ_CHECK(code != 0 || valid);
+    if (oneUnfilled) FUZZ_CHECK((code == 0) == valid);
+    std::string inspected;
+    const int inspection = Tool({"--inspect", programPath}, inspected);
+    FUZZ_CHECK(inspection == 0 || inspection == 1);
+    if (oneUnfilled) FUZZ_CHECK(inspected.find(": unfilled\n") != std::string::npos);
+    if (code != 0) return 0;
+
+    FUZZ_CHECK(said.rfind("payload block at 0x", 0) == 0);
+    const size_t at = std::stoul(said.substr(19), nullptr, 16);
+    const std::string combined = Read(output);
+    FUZZ_CHECK(combined.size() == program.size() && at + PayloadBlockSize <= program.size());
+    FUZZ_CHECK(combined.compare(0, at, program, 0, at) == 0);
+    FUZZ_CHECK(combined.compare(at + PayloadBlockSize, std::string::npos, program,
+                                at + PayloadBlockSize) == 0);
+    const FirmwarePayload payload(reinterpret_cast<const uint8_t*>(combined.data()) + at);
+    FUZZ_CHECK(!payload.IsPlaceholder() && payload.Version() == version &&
+               payload.ModelId() == uint8_t(model[0] - '0'));
+    FUZZ_CHECK(payload.StoredChecksum() ==
+               ImageChecksum(reinterpret_cast<const uint8_t*>(image.data()), ImageSize));
+    FUZZ_CHECK(std::memcmp(payload.Image(), image.data(), ImageSize) == 0);
+    // Bytes of the input may look like another filled block: then --inspect
+    // may name that one, or refuse.
+    if (Tool({"--inspect", output}, inspected) == 0 &&
+        inspected.rfind(said.substr(0, said.find(':') + 1), 0) == 0) {
+        FUZZ_CHECK(inspected.find("\nversion: " + version + "\n") != std::string::npos);
+        FUZZ_CHECK(inspected.find(" (matches)\nmodel digit: " + model + "\n") != std::string::npos);
+    }
+    return 0;
+}

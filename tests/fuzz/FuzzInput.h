@@ -1,0 +1,65 @@
+#pragma once
+
+// What the fuzz targets share: the input read as a stream of choices, the
+// check that ends a run with a report, and the test of a text meant for a
+// person.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Reads the input front to back. Once it is used up every read gives its
+// fallback (0 unless told), so any prefix of an input still runs to the end.
+class FuzzInput {
+  public:
+    FuzzInput(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+    uint8_t Byte(uint8_t fallback = 0) { return p_ < end_ ? *p_++ : fallback; }
+    bool Bit() { return Byte() & 1; }
+    // A length byte, then up to that many bytes (and no more than most).
+    std::string Bytes(size_t most) {
+        const size_t length = std::min<size_t>({Byte(), most, Left()});
+        p_ += length;
+        return std::string(reinterpret_cast<const char*>(p_ - length), length);
+    }
+    std::string Rest() { return Bytes(Left()); }
+    size_t Left() const { return static_cast<size_t>(end_ - p_); }
+
+  private:
+    const uint8_t* p_;
+    const uint8_t* end_;
+};
+
+[[noreturn]] inline void FuzzFailed(const char* what, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+    std::abort();
+}
+// Holds in every build, NDEBUG or not.
+#define FUZZ_CHECK(condition) ((condition) ? void() : FuzzFailed(#condition, __FILE__, __LINE__))
+
+// A stream that keeps what is written to it, as the console's output.
+struct Captured {
+    char* bytes = nullptr;
+    size_t size = 0;
+    std::FILE* stream = open_memstream(&bytes, &size);
+    ~Captured() {
+        if (stream) std::fclose(stream);
+        std::free(bytes);
+    }
+    std::string Text() {
+        std::fclose(stream);
+        stream = nullptr;
+        return std::string(bytes, size);
+    }
+};
+
+// Whether text holds nothing a terminal could obey: printable ASCII and the
+// line controls the program itself writes.
+inline bool ShownSafely(const std::string& text, const char* controls = "\n") {
+    return std::all_of(text.begin(), text.end(), [&](char c) {
+        return (c >= ' ' && c <= '~') || (c != 0 && std::strchr(controls, c) != nullptr);
+    });
+}

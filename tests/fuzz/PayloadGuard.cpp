@@ -1,0 +1,77 @@
+// The payload block and the model guard: a block header and a drive's
+// inquiry texts from the input, judged against rules written out here
+// (docs/fuzz.md).
+#include <cstdio>
+
+#include "FuzzInput.h"
+#include "console/ConsoleReport.h"
+#include "payload/DriveModels.h"
+#include "unattended/BackupName.h"
+#include "unattended/ModelGuard.h"
+#include "unattended/RunLog.h"
+#include "unattended/UpToDate.h"
+
+namespace {
+
+bool Matches(const char* pattern, const std::string& text) {
+    if (std::strlen(pattern) != text.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (pattern[i] != '*' && pattern[i] != text[i]) return false;
+    return true;
+}
+
+std::string Unpadded(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    static std::vector<uint8_t> block(PayloadBlockSize);
+    const std::string header = in.Bytes(PayloadHeaderSize);
+    std::fill(block.begin(), block.begin() + PayloadHeaderSize, 0);
+    std::copy(header.begin(), header.end(), block.begin());
+    const FirmwarePayload payload(block.data());
+    DeviceRecord drive = ZeroDeviceRecord();
+    // An inquiry: the model's texts with some bytes of the input over them.
+    const DriveModel* model = DriveModelFor(in.Byte() % 8);
+    std::string inquiry =
+        std::string(model ? model->vendorProduct : "") + (model ? model->versionPattern : "");
+    inquiry.resize(28);
+    for (uint8_t at = in.Byte(), n = in.Byte(); n > 0 && at < 28; --n, at = in.Byte())
+        inquiry[at] = char(in.Byte());
+    std::memcpy(drive.Vendor, inquiry.data(), 8);
+    std::memcpy(drive.Product, inquiry.data() + 8, 16);
+    std::memcpy(drive.Revision, inquiry.data() + 24, 4);
+    std::memcpy(drive.VendorProduct, inquiry.data(), 24);
+
+    char checksum[PayloadChecksumLength + 1] = {};
+    std::memcpy(checksum, block.data() + PayloadChecksumOffset, PayloadChecksumLength);
+    unsigned value = 0;
+    FUZZ_CHECK(payload.StoredChecksum() ==
+               (std::sscanf(checksum, "%X", &value) == 1 ? uint16_t(value) : 0));
+    FUZZ_CHECK(payload.IsPlaceholder() ==
+               (header.compare(0, PlaceholderLength, PlaceholderText) == 0));
+
+    const uint8_t id = payload.ModelId();
+    const DriveModel* mine = DriveModelFor(id);
+    const std::string revision(drive.Revision, strnlen(drive.Revision, 4));
+    const GuardVerdict guard = JudgeDrive(id, drive);
+    FUZZ_CHECK(guard.passes == (mine && inquiry.compare(0, 24, mine->vendorProduct) == 0 &&
+                                Matches(mine->versionPattern, revision)));
+    const std::string version = payload.Version();
+    const bool fits = mine && version.size() <= 4 &&
+                      Matches(mine->versionPattern, (version + "    ").substr(0, 4));
+    const UpToDateVerdict upToDate = JudgeUpToDate(id, version, drive);
+    FUZZ_CHECK((upToDate.state == UpToDateVerdict::CannotJudge) == !fits);
+    FUZZ_CHECK(!fits || (upToDate.state == UpToDateVerdict::Current) ==
+                            (Unpadded(inquiry.substr(24)) == Unpadded(version)));
+
+    const std::string name = BackupFileName(drive, in.Byte() + 1);
+    FUZZ_CHECK(ShownSafely(name, "") && name.find_first_of("\\/:*?\"<>| ") == std::string::npos);
+    for (const std::string& text : {guard.reason, upToDate.reason, DescribePayload(payload)})
+        FUZZ_CHECK(ShownSafely(EscapedText(text), ""));
+    return 0;
+}

@@ -1,0 +1,79 @@
+// The power-supply files: a folder laid out as /sys/class/power_supply with
+// the input's supplies, read by the program as it reads the real one, and
+// judged against rules written out here (docs/fuzz.md).
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "FuzzInput.h"
+#include "console/LinuxPower.h"
+#include "unattended/RunLog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path folder = [] {
+    char name[] = "/tmp/fuzz-power-XXXXXX";
+    return fs::path(mkdtemp(name));
+}();
+
+const char* const Files[4] = {"type", "scope", "online", "present"};
+
+std::string FirstLine(const std::string& contents) {
+    const std::string readable = contents.substr(0, 63);
+    return readable.substr(0, readable.find('\n'));
+}
+
+int Flag(const std::string& line) {
+    if (line.empty() || line.find_first_not_of("0123456789") != std::string::npos) return -1;
+    const std::string digits =
+        "0" + line.substr(std::min(line.find_first_not_of('0'), line.size()));
+    return digits.size() > 11 || std::stoll(digits) > INT_MAX ? -1 : int(std::stoll(digits));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    std::map<std::string, std::vector<std::string>>
+        supplies;  // the files' first lines; "\n" for none
+    for (int n = in.Byte() % 5; n > 0; --n) {
+        std::string name = in.Bytes(16);
+        for (char& c : name) c = (c == '/' || c == '\0') ? '_' : c;
+        if (name.empty() || name[0] == '.' || supplies.count(name)) continue;
+        fs::create_directory(folder / name);
+        std::vector<std::string>& lines = supplies[name];
+        for (const char* file : Files) {
+            const uint8_t kind = in.Byte();
+            const std::string contents = kind == 0   ? std::string()
+                                         : kind == 1 ? "Battery\n"
+                                         : kind == 2 ? "Mains\n"
+                                         : kind == 3 ? "1\n"
+                                                     : in.Bytes(80);
+            if (kind != 0) std::ofstream(folder / name / file, std::ios::binary) << contents;
+            lines.push_back(kind == 0 ? "\n" : FirstLine(contents));
+        }
+    }
+    const std::vector<PowerSupplyReading> read = ReadPowerSupplies(folder.c_str());
+    FUZZ_CHECK(read.size() == supplies.size());
+    bool battery = false, online = false;
+    auto supply = supplies.begin();
+    for (const PowerSupplyReading& r : read) {
+        FUZZ_CHECK(r.name == supply->first);
+        const std::vector<std::string>& lines = (supply++)->second;
+        auto text = [&](int i) { return lines[i] == "\n" ? "" : lines[i]; };
+        FUZZ_CHECK(r.type == text(0) && r.scope == text(1));
+        FUZZ_CHECK(r.online == Flag(text(2)) && r.present == Flag(text(3)));
+        if (r.scope == "Device" || r.type == "UPS") continue;
+        battery |= r.type == "Battery" && r.present != 0;
+        online |= r.type != "Battery" && r.online > 0;
+    }
+    const PowerVerdict verdict = JudgeLinuxPower(read);
+    FUZZ_CHECK(verdict.onBattery == (battery && !online));
+    FUZZ_CHECK(ShownSafely(EscapedText(verdict.reason), ""));
+    return 0;
+}
