@@ -70,7 +70,6 @@ int main(int argc, char* argv[]) {
                    options.json ? static_cast<RunObserver*>(&json) : &report,
                    &saveFile,
                    &power,
-                   nullptr,
                    LinuxOutcomeText};
     LogindStayAwake awake;
     seams.awake = &awake;

@@ -303,31 +303,56 @@ struct SaveFile : SaveTarget {
         return a.CheckFlash(data, length), a.in.Byte() != 1;
     }
     void Close() override {}
+    bool WriteBeside(const std::string&, const std::string& text) override {
+        FUZZ_CHECK(!text.empty());
+        return a.in.Byte() != 1;
+    }
+    void RemoveBeside(const std::string&) override {}
 };
 
 struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake {
     Answers& a;
-    bool wrote = false;
     int held = 0;
     explicit Surroundings(Answers& answers) : a(answers) {}
     LogTime Now() override { return {2024, 5, 1, 13, 45, 7}; }
     bool Exists() override { return a.in.Byte() != 1; }
     std::string PathOf(const std::string& name) override { return "b/" + name; }
-    Created CreateNew(const std::string& name) override {
+    std::vector<std::string> Leftovers() override {
+        return a.in.Byte() == 1 ? std::vector<std::string>{"unfinished-backup-1.tmp"}
+                                : std::vector<std::string>{};
+    }
+    bool Taken(const std::string& name) override {
         FUZZ_CHECK(ShownSafely(name, "") &&
                    name.find_first_of("\\/:*?\"<>| ") == std::string::npos);
-        const uint8_t b = a.in.Byte();
-        return b == 1 ? Created::NameTaken : b == 2 ? Created::Failed : Created::Yes;
+        return a.in.Byte() == 1;
     }
-    bool Write(const uint8_t* data, uint32_t length) override {
-        return a.CheckFlash(data, length), wrote = a.in.Byte() != 1;
+    // A temporary that fails where the input says; a whole, flushed and
+    // named one holds the backup of the drive last read.
+    struct Staged : StagedFile {
+        Surroundings& w;
+        bool wrote = false, flushed = false;
+        explicit Staged(Surroundings& s) : w(s) {}
+        bool Write(const uint8_t* data, uint32_t length) override {
+            w.a.CheckFlash(data, length);
+            return wrote = w.a.in.Byte() != 1;
+        }
+        bool Flush() override { return flushed = wrote && w.a.in.Byte() != 1; }
+        Named Name(const std::string& name) override {
+            FUZZ_CHECK(flushed && ShownSafely(name, ""));
+            const uint8_t b = w.a.in.Byte();
+            if (b == 1) return Named::NameTaken;
+            if (b == 2) return Named::Failed;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0)
+                w.a.drives[w.a.lastRead].backedUp = true;
+            return Named::Yes;
+        }
+        bool Unname() override { return w.a.in.Byte() != 1; }
+    };
+    std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
+        temporary = "unfinished-backup-1.tmp";
+        if (a.in.Byte() == 1) return nullptr;
+        return std::make_unique<Staged>(*this);
     }
-    bool Close() override {
-        const bool closed = a.in.Byte() != 1;
-        if (wrote && closed) a.drives[a.lastRead].backedUp = true;
-        return wrote = false, closed;
-    }
-    void Remove() override { wrote = false; }
     PowerVerdict Read() override { return {a.battery = a.in.Byte() == 1, "power status: carried"}; }
     std::string Hold(const DeviceRecord&) override { return FUZZ_CHECK(held++ == 0), "awake"; }
     void Release() override { FUZZ_CHECK(--held == 0); }
