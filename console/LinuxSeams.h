@@ -44,8 +44,8 @@ int OpenOwnFile(int folder, const std::string& name, int access, mode_t mode, st
 // A byte that is no printable ASCII is escaped ("\x1b"), as on the terminal.
 class FileLogSink : public LogSink {
   public:
+    FileLogSink() : LogSink(EscapedText) {}
     ~FileLogSink() override;
-    std::string Printable(const std::string& text) override { return EscapedText(text); }
     // Opens path for appending as OpenOwnFile does; false when it cannot,
     // with Refusal() saying why.
     bool Open(const std::string& path);

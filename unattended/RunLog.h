@@ -32,11 +32,13 @@ std::string EscapedText(const std::string& text);
 // end of its platform (CR LF on Windows).
 class LogSink {
   public:
+    explicit LogSink(std::string (*printable)(const std::string&) = AsciiLogText)
+        : Printable(printable) {}
     virtual ~LogSink() = default;
     virtual void WriteLine(const std::string& line) = 0;
     // How a line's text shows the bytes outside printable ASCII: the Windows
     // log as '?' (AsciiLogText), the Linux log escaped (EscapedText).
-    virtual std::string Printable(const std::string& text) { return AsciiLogText(text); }
+    std::string (*Printable)(const std::string& text);
 };
 
 // "2024-05-01 13:45:07": the local date and time as the log writes them.

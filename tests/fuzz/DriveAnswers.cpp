@@ -362,9 +362,8 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake {
 struct Lines : FileLogSink {
     bool onLinux;
     std::vector<std::string> lines;
-    explicit Lines(bool l) : onLinux(l) {}
-    std::string Printable(const std::string& text) override {
-        return onLinux ? FileLogSink::Printable(text) : LogSink::Printable(text);
+    explicit Lines(bool l) : onLinux(l) {
+        if (!l) Printable = AsciiLogText;
     }
     void WriteLine(const std::string& line) override { lines.push_back(line); }
 };
