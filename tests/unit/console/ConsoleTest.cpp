@@ -67,16 +67,7 @@ TEST(Console, PowerFlagsOnlyInRange) {
 }
 
 DeviceRecord Record(const char* vendor, const char* product, const char* revision) {
-    DeviceRecord r = ZeroDeviceRecord();
-    std::memcpy(r.Vendor, vendor, std::min<size_t>(8, std::strlen(vendor)));
-    std::memcpy(r.Product, product, 16);
-    std::memcpy(r.Revision, revision, 4);
-    std::memcpy(r.VendorProduct, r.Vendor, 8);
-    std::memcpy(r.VendorProduct + 8, r.Product, 16);
-    r.FlashSize = 0x20000;
-    r.VersionMajor = 1;
-    r.VersionMinor = 58;
-    return r;
+    return Inquired(vendor, product, revision, 1, 58);
 }
 
 // A run as the observer sees it, then the document parsed back (the parser
