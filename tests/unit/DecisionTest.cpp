@@ -145,23 +145,12 @@ TEST(Restart, StepsFlagsAndFailures) {
     }
 }
 
-DeviceRecord Record(const char* vendor, const char* product, const char* revision, uint16_t major,
-                    uint16_t minor) {
-    DeviceRecord record = ZeroDeviceRecord();
-    std::strncpy(record.Vendor, vendor, sizeof record.Vendor);
-    std::strncpy(record.Product, product, sizeof record.Product);
-    std::strncpy(record.Revision, revision, sizeof record.Revision);
-    record.VersionMajor = major;
-    record.VersionMinor = minor;
-    return record;
-}
-
 TEST(Dialog, DeviceLineIsTheTextsAsStoredThenTheVersionInDecimal) {
-    EXPECT_EQ(DeviceLineText(Record("ARDENTA ", "DVD-ROM RVX-418 ", "1.02", 1, 2)),
+    EXPECT_EQ(DeviceLineText(Inquired("ARDENTA ", "DVD-ROM RVX-418 ", "1.02", 1, 2)),
               "ARDENTA  DVD-ROM RVX-418  1.02 Version 1.2");
-    EXPECT_EQ(DeviceLineText(Record("", "", "", 10, 65535)), "   Version 10.65535");
+    EXPECT_EQ(DeviceLineText(Inquired("", "", "", 10, 65535)), "   Version 10.65535");
     // Fields without their terminator stay inside their arrays.
-    DeviceRecord full = Record("", "", "", 4, 5);
+    DeviceRecord full = Inquired("", "", "", 4, 5);
     std::memset(full.Vendor, 'V',
                 sizeof full.Vendor + sizeof full.Product + sizeof full.Revision +
                     sizeof full.VendorProduct);
@@ -193,7 +182,7 @@ TEST(Dialog, InitialControlsAndTheRestartQuestion) {
 
 TEST(Dialog, UpgradeAndSaveActOnTheSelectedLinesRecord) {
     DeviceList devices;
-    for (uint16_t i = 0; i < 3; ++i) devices.Append(Record("A", "B", "C", i, 0));
+    for (uint16_t i = 0; i < 3; ++i) devices.Append(Inquired("A", "B", "C", i, 0));
     Feedback feedback;
     for (int index : {-1, 0, 1, 2, 3}) {
         const DeviceRecord* seen = nullptr;

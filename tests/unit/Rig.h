@@ -83,6 +83,20 @@ inline std::vector<uint8_t> PayloadBlock(char model = '4', const char* version =
     return block;
 }
 
+// A record as the inquiry fills it: the texts copied byte for byte.
+inline DeviceRecord Inquired(const char* vendor, const char* product, const char* revision,
+                             uint16_t major = 0, uint16_t minor = 0) {
+    DeviceRecord record = ZeroDeviceRecord();
+    std::strncpy(record.Vendor, vendor, 8);
+    std::strncpy(record.Product, product, 16);
+    std::strncpy(record.Revision, revision, 4);
+    std::memcpy(record.VendorProduct, record.Vendor, 8);
+    std::memcpy(record.VendorProduct + 8, record.Product, 16);
+    record.VersionMajor = major;
+    record.VersionMinor = minor;
+    return record;
+}
+
 // A request as text: bytes in hex, the data address the carrier was handed
 // as PTR, four or more zero bytes as 0*N, trailing zeros left out.
 inline std::string Dump(const uint8_t* bytes, size_t size, size_t dataField, const void* data) {

@@ -16,17 +16,6 @@
 
 namespace {
 
-// A record as the inquiry fills it: fields copied byte for byte.
-DeviceRecord Drive(const char* vendor, const char* product, const char* revision) {
-    DeviceRecord record = ZeroDeviceRecord();
-    std::strncpy(record.Vendor, vendor, 8);
-    std::strncpy(record.Product, product, 16);
-    std::strncpy(record.Revision, revision, 4);
-    std::memcpy(record.VendorProduct, record.Vendor, 8);
-    std::memcpy(record.VendorProduct + 8, record.Product, 16);
-    return record;
-}
-
 TEST(Unattended, ModelGuardVerdicts) {
     const struct {
         int model;
@@ -44,7 +33,7 @@ TEST(Unattended, ModelGuardVerdicts) {
     };
     for (const auto& c : cases) {
         const GuardVerdict verdict =
-            JudgeDrive(static_cast<uint8_t>(c.model), Drive(c.vendor, c.product, c.revision));
+            JudgeDrive(static_cast<uint8_t>(c.model), Inquired(c.vendor, c.product, c.revision));
         EXPECT_EQ(verdict.passes, c.passes) << c.model << " " << c.product << c.revision;
         EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
     }
@@ -71,7 +60,7 @@ TEST(Unattended, UpToDateVerdicts) {
     };
     for (const auto& c : cases) {
         const UpToDateVerdict verdict = JudgeUpToDate(static_cast<uint8_t>(c.model), c.version,
-                                                      Drive("DVD-ROM ", "16X", c.revision));
+                                                      Inquired("DVD-ROM ", "16X", c.revision));
         EXPECT_EQ(verdict.state, c.state) << c.model << c.version << "/" << c.revision;
         EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
         EXPECT_EQ(VersionFitsModel(static_cast<uint8_t>(c.model), c.version),
@@ -149,7 +138,7 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
         {"PRN", "X", "", 1, "PRN_X.bin"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(BackupFileName(Drive(c.vendor, c.product, c.revision), c.attempt), c.name);
+        EXPECT_EQ(BackupFileName(Inquired(c.vendor, c.product, c.revision), c.attempt), c.name);
     std::string temporaries = BackupTemporaryName(7);
     for (const char* name :
          {"unfinished-backup-12.tmp", "unfinished-backup-.tmp", "x.tmp", "unfinished-backup-1x.tmp",
@@ -172,7 +161,7 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
     EXPECT_EQ(EscapedText("a\tb\x1B[31m\x7F\xE9 ~\\"), "a\\x09b\\x1b[31m\\x7f\\xe9 ~\\");
-    DeviceRecord drive = Drive("V", "P", "R");
+    DeviceRecord drive = Inquired("V", "P", "R");
     drive.AdapterId = 1;
     std::string texts = WindowsDriveAddress(drive) + "|";
     drive.DriveLetter = 'E';
@@ -401,7 +390,7 @@ struct World : ProgramStartPlatform,
     // A backup C:\b\fw.bin (all 'Z') of a DVD-ROM 16X 4.9V with its record,
     // and what else the words ask for.
     void ArrangeBackup(const std::string& what) {
-        DeviceRecord drive = Drive("DVD-ROM ", "16X             ", "4.9V");
+        DeviceRecord drive = Inquired("DVD-ROM ", "16X             ", "4.9V");
         drive.ChipCode = 0x3120;
         std::string& image = sources["C:\\b\\fw.bin"] = std::string(ImageSize, 'Z');
         std::string& record = sources["C:\\b\\fw.txt"] =
