@@ -122,13 +122,11 @@ struct Answers {
         // A failure may say the drive was reset: it has lost its download
         // (whether or not the carrier passes the sense on).
         const bool reset = end == End::Fail && how & 16;
-        if (end == End::Fail && !reset) sense = in.Bytes(32);
-        if (reset) {
-            const uint8_t ascq = in.Byte();
-            sense = ascq & 1 ? std::string("\x72\x06\x29", 3) + char(ascq)
-                             : std::string("\x70\0\x06\0\0\0\0\x0a\0\0\0\0\x29", 13) + char(ascq);
-            d.download.assign(ImageSize, 0), d.whole.clear();
-        }
+        const uint8_t ascq = reset ? in.Byte() : 0;  // bit 0 also picks the format
+        if (end == End::Fail)
+            sense = !reset     ? in.Bytes(32)
+                    : ascq & 1 ? std::string("\x72\x06\x29", 3) + char(ascq)
+                               : std::string("\x70\0\x06\0\0\0\0\x0a\0\0\0\0\x29", 13) + char(ascq);
         std::string answer(asked, '\0');
         if (cdb[0] == OpInquiry || identify) {
             answer = in.Bytes(asked);
@@ -174,6 +172,7 @@ struct Answers {
             !std::memcmp(answer.data(), image + at, asked))
             d.whole.insert(at);
         if (identify && asked >= 4) d.chips.insert(ReadLe16(data + 2));
+        if (reset) d.download.assign(ImageSize, 0), d.whole.clear();
         if (flash) good ? void(d.flash[at] = answer) : void(d.flash.erase(at));
         return end;
     }
