@@ -42,7 +42,7 @@ struct Drive {
     std::string inquiry;  // what the program holds of the drive's last inquiry answer
     uint8_t address = 0;  // the SCSI address its node last gave
     std::vector<uint8_t> download;
-    std::set<uint32_t> whole;               // chunks read back as the image since any write
+    std::set<uint32_t> whole;               // chunks read back as the image since a write or loss
     std::map<uint32_t, std::string> flash;  // by chunk: what the last good read returned
     std::set<uint16_t> chips;               // the chip codes its identifications gave
     bool backedUp = false;
