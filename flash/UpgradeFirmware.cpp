@@ -169,7 +169,14 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
         PassEnd end = WriteEveryChunk(device, writeBuffer, readBackBuffer, feedback);
         if (end.kind == PassEnd::Done)
             end = ReadEveryChunkBack(device, writeBuffer, readBackBuffer);
-        if (end.kind == PassEnd::Done) break;
+        // The drive decides for itself whether the commit took (one that
+        // restarts while it programs its flash may answer anything), unless
+        // it answers that it was reset before it ran the commit: then it
+        // holds no download any more.
+        if (end.kind == PassEnd::Done) {
+            if (device.CommitMicrocode() != 0 || !DriveWasReset(device.LastSense)) break;
+            end = {PassEnd::Lost, 0, ResetText(device.LastSense)};
+        }
         if (end.kind == PassEnd::Lost)
             feedback.Notice(end.why + (restarts < RestartLimit ? RestartText : GiveUpText));
         if (end.kind == PassEnd::Failed || restarts == RestartLimit) {
@@ -180,9 +187,6 @@ int WriteAndVerifyImage(DeviceAccess& device, const uint8_t* writeBuffer, uint8_
         // a loss, nothing. Within a pass it never moves backwards.
         feedback.SetProgress(0);
     }
-    // The drive decides for itself whether the commit took; every chunk is
-    // verified, so the upgrade counts as done either way.
-    device.CommitMicrocode();
     if (pause) pause(CommitDelay);
     feedback.SetProgress(100);
     return 1;

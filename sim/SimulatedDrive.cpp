@@ -303,6 +303,11 @@ SimOutcome SimulatedDrive::WriteBuffer(const uint8_t* cdb, const uint8_t* data, 
             note = "the commit carries no data";
             return SimOutcome::CheckCondition;
         }
+        if (TakeFault(SimFault::ResetBeforeCommit, 0, 1) != nullptr) {
+            std::fill(downloadBuffer_.begin(), downloadBuffer_.end(), ErasedByte);
+            note = UnitAttentionNote;
+            return SimOutcome::CheckCondition;
+        }
         if (commitFails_) {
             note = "injected commit failure, flash unchanged";
             return SimOutcome::CheckCondition;

@@ -54,7 +54,15 @@ struct SimDriveIdentity {
 
 // A fault that hits the commands at one flash position K times, then stops.
 struct SimFault {
-    enum Kind { FailWrite, FailReadBack, CorruptReadBack, FailFlashRead, Reset, SilentReset } kind;
+    enum Kind {
+        FailWrite,
+        FailReadBack,
+        CorruptReadBack,
+        FailFlashRead,
+        Reset,
+        SilentReset,
+        ResetBeforeCommit
+    } kind;
     uint32_t position;  // byte position: buffer id << 16 | offset
     int times;          // below 0: every time
 };
@@ -70,6 +78,9 @@ struct SimFault {
 //   reset at position 0x8000: after that chunk was read back.
 // SilentReset: the same, but someone else took the unit attention: the
 //   buffer is erased and nothing is said.
+// ResetBeforeCommit: the drive is reset just before a commit arrives (the
+//   position is not used): the download is erased and the commit itself
+//   ends in that unit attention, not executed.
 // A fault hits every such command whose transfer covers its position.
 
 // One command as the drive received it, for the record of a run.

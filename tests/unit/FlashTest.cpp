@@ -172,6 +172,7 @@ TEST(UpgradeFirmware, RetriesChunksAndWritesAgainAfterTheDriveLostItsDownload) {
         {{{F::SilentReset, 0x8000, 1}}, 16, 8 + 1 + 16, nullptr, "L"},
         {{{F::Reset, 0x1C000, 1}}, 16, 8 + 1 + 16, nullptr, "R"},  // met by the last read-back
         {{{F::Reset, 0x8000, 3}}, 12 + 8, 9 + 16, nullptr, "RRR"},
+        {{{F::ResetBeforeCommit, 0, 1}}, 16, 32, nullptr, "R"},  // the commit not run
         {{{F::Reset, 0x8000, 4}}, 16, 12, "Error Happen in ID 0 OFFSET 0xC000", "RRRE"},
     };
     for (const auto& c : cases) {
