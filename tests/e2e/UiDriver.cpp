@@ -34,12 +34,9 @@ constexpr DWORD WaitMs = 60000;
 // program from answering for seconds.
 constexpr UINT SendMs = 20000;
 
-struct Failure {
-    std::string message;
-};
-
+// A failed step throws its message up to the command loop.
 [[noreturn]] void Fail(const std::string& message) {
-    throw Failure{message};
+    throw message;
 }
 
 std::string Shown(const std::string& text) {
@@ -229,8 +226,8 @@ int main(int argc, char** argv) {
         std::printf("ui-driver: %5.1f s %s\n", (GetTickCount() - started) / 1000.0, line.c_str());
         try {
             driver.Run(Split(line));
-        } catch (const Failure& failure) {
-            std::printf("ui-driver: FAIL: %s\n", failure.message.c_str());
+        } catch (const std::string& failure) {
+            std::printf("ui-driver: FAIL: %s\n", failure.c_str());
             return 1;
         }
     }
