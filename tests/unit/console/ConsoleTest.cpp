@@ -70,9 +70,11 @@ DeviceRecord Record(const char* vendor, const char* product, const char* revisio
     return Inquired(vendor, product, revision, 1, 58);
 }
 
-// A run as the observer sees it, then the document parsed back (the parser
+// The --json words the console scenarios do not reach (a drive not chosen, a
+// failed backup with its notice, the status of an upgrade as its result,
+// seen by the human view too), and a notice that is no UTF-8 (the parser
 // refuses invalid UTF-8, so a document it reads is valid).
-TEST(Console, JsonFieldsWhateverTheDrivesReport) {
+TEST(Console, JsonFieldsOfTheSteps) {
     const std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
     const FirmwarePayload payload(block.data());
     UnattendedPlan plan;
@@ -80,56 +82,31 @@ TEST(Console, JsonFieldsWhateverTheDrivesReport) {
     Feedback echo;
     RunObserver quiet;
     JsonReport report(payload, plan, echo, quiet);
-    const DeviceRecord model = Record("DVD-ROM ", "16X             ", "5.0V");
-    const DeviceRecord odd =
-        Record("\xFF\x01\x7F", "A\tB\0\0\0\0\0\0\0\0\0\0\0\0\0", "\x80\x0A\xC3 ");
-    auto drive = [&](int position, const DeviceRecord& r, bool chosen, bool write) {
-        return FoundDrive{position, FormatText("/dev/sr%d", position), r,    JudgeDrive(4, r),
-                          chosen,   JudgeUpToDate(4, "5.1V", r),       write};
-    };
-    const std::vector<FoundDrive> drives = {
-        drive(0, model, false, false),
-        drive(1, Record("DVD-ROM ", "16X             ", "5.1V"), true, false),
-        drive(2, model, true, true),
-        drive(3, model, true, true),
-        drive(4, odd, true, false),
-        drive(5, model, true, true)};
+    const DeviceRecord r = Record("DVD-ROM ", "16X             ", "5.0V");
+    std::vector<FoundDrive> drives;
+    for (int n = 0; n < 3; ++n)
+        drives.push_back({n, FormatText("/dev/sr%d", n), r, JudgeDrive(4, r), n > 0,
+                          JudgeUpToDate(4, "5.1V", r), n > 0});
     report.DrivesFound(drives);
-    report.StepStarted(drives[2], RunStep::Backup);
-    report.StepEnded(drives[2], RunStep::Backup, true);
-    report.BackupWritten(drives[2], "b/DVD-ROM_16X_5.0V.bin");
+    report.StepStarted(drives[1], RunStep::Backup);
+    report.Notice("Drive 1: backup: cannot create b/x.bin");
+    report.StepEnded(drives[1], RunStep::Backup, false);
     report.StepStarted(drives[2], RunStep::Upgrade);
     report.SetStatusText("Upgrade Firmware Successful!!");
     report.StepEnded(drives[2], RunStep::Upgrade, true);
-    report.StepStarted(drives[3], RunStep::Backup);
-    report.Notice("Drive 3: backup: cannot create b/x.bin");
-    report.StepEnded(drives[3], RunStep::Backup, false);
     report.Notice("a path \xFF that is no UTF-8");
 
     const auto doc = nlohmann::json::parse(report.Document(RunOutcome::Failed, 1));
-    const char* done[] = {"none",          "skipped: up to date",    "upgraded",
-                          "backup failed", "skipped: another model", "not written"};
-    const char* result[] = {"not chosen",
-                            "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"",
-                            "Upgrade Firmware Successful!!",
-                            "backup: cannot create b/x.bin",
-                            nullptr,
-                            "failed"};
-    ASSERT_EQ(doc["drives"].size(), 6u);
-    for (int i = 0; i < 6; ++i) {
-        const auto& d = doc["drives"][i];
-        EXPECT_EQ(d["position"], i);
-        EXPECT_EQ(d["done"], done[i]) << i;
-        if (result[i]) {
-            EXPECT_EQ(d["result"], result[i]) << i;
-        }
-        EXPECT_EQ(d["backup"].is_null(), i != 2) << i;
-    }
-    EXPECT_EQ(doc["drives"][2]["backup"], "b/DVD-ROM_16X_5.0V.bin");
+    std::string fields;
+    for (const auto& d : doc["drives"])
+        fields += d["done"].get<std::string>() + ": " + d["result"].get<std::string>() + "|";
+    EXPECT_EQ(fields,
+              "none: not chosen|backup failed: backup: cannot create b/x.bin|"
+              "upgraded: Upgrade Firmware Successful!!|");
     EXPECT_EQ(doc["notices"][1], "a path \uFFFD that is no UTF-8");
     EXPECT_EQ(doc["outcome"], "failed");
     EXPECT_EQ(doc["firmware"]["checksum"], FormatText("%04X", payload.StoredChecksum()));
-    EXPECT_EQ(echo.Status(), "Upgrade Firmware Successful!!");  // the human view saw it too
+    EXPECT_EQ(echo.Status(), "Upgrade Firmware Successful!!");
 }
 
 }  // namespace
