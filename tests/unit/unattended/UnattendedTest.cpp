@@ -114,15 +114,21 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
     EXPECT_EQ(temporaries, "unfinished-backup-7.tmp1000000");
 }
 
+// Every exit code, each of the Windows program's explained on a line of the
+// usage (it never asks to confirm), and the texts of the log and addresses.
 TEST(Unattended, ExitCodesLogTextAndAddresses) {
+    const std::string usage = std::string("\r\n") + UsageText + "\r\n";
     std::string codes;
-    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::OnBattery); ++outcome) {
-        codes += FormatText("%d/%d ", WindowsExitCode(static_cast<RunOutcome>(outcome)),
-                            LinuxExitCode(static_cast<RunOutcome>(outcome)));
+    for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::BadRestoreFile); ++outcome) {
+        const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
+        codes += FormatText("%d/%d ", code, LinuxExitCode(static_cast<RunOutcome>(outcome)));
+        EXPECT_TRUE(static_cast<RunOutcome>(outcome) == RunOutcome::Declined ||
+                    usage.find(FormatText("\r\n%d\t", code)) != std::string::npos)
+            << code;
     }
     EXPECT_EQ(codes,
               "0/0 0/0 3010/0 1641/0 1603/1 2/3 13/4 87/2 1618/5 0/0 1603/5 1602/1 0/0 1/1 "
-              "1237/75 ");
+              "1237/75 0/0 1/1 13/4 ");
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::Upgraded),
                  "upgraded, the drive loads the new firmware after a power cycle");
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
@@ -628,7 +634,7 @@ const std::string Global = "Global\\FlashUpgradeProgram;", Plain = "FlashUpgrade
 // log goes and what it holds (as Runs). At the default log's candidates in
 // TEMP stand what planted says, from the first ('l' a file of 2 hard links,
 // 'r' a reparse point, 'u' a file that does not open, 'x' a file), at
-// C:\ro.log a file that does not open, at C:\hl.log one of 2 hard links. A
+// C:\hl.log one of 2 hard links. A
 // refused default log (a link another user may have planted in a shared
 // TEMP) gives way to a new file beside it, whose first line says why;
 // Windows 95/98 go on without a log as before. A refused /LOG: 87.
@@ -649,8 +655,6 @@ TEST(Unattended, ProgramStart) {
         {"x /S /HELP", "", "", false, 0, UsageText + std::string(";"), "", ""},
         {"x /S /X", "", "", false, 87, "quiet;", Log,
          "Command line refused: unknown switch: /X|Result: bad usage, nothing touched"},
-        {"x /S /LOG=C:\\ro.log", "", "", false, 87, "quiet;", Log,
-         "Cannot open the log C:\\ro.log"},
         {"x /S /LOG=C:\\hl.log", "", "", false, 87, "quiet;", Log,
          "Flash Upgrade Program|Cannot open the log C:\\hl.log: it has 2 hard links"},
         {"x /S", "NH", "", false, 1618, "quiet;" + Global + Plain, Log, "already running"},
@@ -675,7 +679,7 @@ TEST(Unattended, ProgramStart) {
         start.backendFails = true;
         start.marks = c.marks;
         start.nineX = c.nineX;
-        start.planted = {{"C:\\ro.log", 'u'}, {"C:\\hl.log", 'l'}};
+        start.planted = {{"C:\\hl.log", 'l'}};
         for (size_t n = 0; n < c.planted.size(); ++n)
             start.planted["C:\\TEMP\\" + DefaultLogFileName(static_cast<int>(n) + 1)] =
                 c.planted[n];
