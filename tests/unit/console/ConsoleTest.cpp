@@ -2,7 +2,6 @@
 // flags it reads, and the fields of the --json document.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "../Rig.h"
@@ -50,10 +49,6 @@ TEST(Console, PowerFlagsOnlyInRange) {
     EXPECT_EQ(read, "0 1 7 2147483647 -1 -1 -1 -1 -1 ");
 }
 
-DeviceRecord Record(const char* vendor, const char* product, const char* revision) {
-    return Inquired(vendor, product, revision, 1, 58);
-}
-
 // The --json words the console scenarios do not reach (a drive not chosen, a
 // failed backup with its notice, the status of an upgrade as its result,
 // seen by the human view too), and a notice that is no UTF-8 (the parser
@@ -66,7 +61,7 @@ TEST(Console, JsonFieldsOfTheSteps) {
     Feedback echo;
     RunObserver quiet;
     JsonReport report(payload, plan, echo, quiet);
-    const DeviceRecord r = Record("DVD-ROM ", "16X             ", "5.0V");
+    const DeviceRecord r = Inquired("DVD-ROM ", "16X             ", "5.0V", 1, 58);
     std::vector<FoundDrive> drives;
     for (int n = 0; n < 3; ++n)
         drives.push_back({n, FormatText("/dev/sr%d", n), r, JudgeDrive(4, r), n > 0,

@@ -4,14 +4,12 @@
 #include <map>
 #include <sstream>
 
-#include "payload/DriveModels.h"
 #include "tests/unit/Rig.h"
 #include "unattended/BackupName.h"
 #include "unattended/BackupRecord.h"
 #include "unattended/CommandLine.h"
 #include "unattended/ModelGuard.h"
 #include "unattended/ProgramStart.h"
-#include "unattended/Sha256.h"
 #include "unattended/UpToDate.h"
 
 namespace {
