@@ -498,6 +498,7 @@ TEST(Unattended, Runs) {
         {"x", "x /S /REBOOT", "", 2, "0",
          "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X|No drive that this firmware "
          "is for|!Restart:|Result: no drive that this firmware is for, exit code 2"},
+        {"x", "x /S /FORCE", "", 3010, "1", "Drive 0: model guard skipped (forced): the drive is"},
         {"4", "x /S", "w14000", 1603, "0",
          "Drive 0: attempt at flash offset 0x14000 failed: write|Drive 0: status: Error Happen "
          "in ID 1 OFFSET 0x4000|Drive 0: not upgraded"},
