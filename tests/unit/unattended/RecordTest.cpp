@@ -65,10 +65,6 @@ BackupRecord Recorded() {
     return RecordOfBackup(drive, Flash, sizeof Flash, {2024, 5, 1, 3, 4, 7}, "flash-upgrade 1.58");
 }
 
-std::string Fields(const BackupRecord& r) {
-    return FormatBackupRecord(r, "|");
-}
-
 // Written with every byte that would break the line escaped, read back
 // whole, in each accepted form.
 TEST(Record, WrittenAndReadBack) {
@@ -89,7 +85,7 @@ TEST(Record, WrittenAndReadBack) {
         BackupRecord read;
         std::string error;
         EXPECT_TRUE(ParseBackupRecord(text, read, error)) << error << "\n" << text;
-        EXPECT_EQ(Fields(read), Fields(record));
+        EXPECT_EQ(FormatBackupRecord(read, "|"), FormatBackupRecord(record, "|"));
     }
 }
 
