@@ -354,6 +354,8 @@ TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
     } cases[] = {
         {[](Save& s) { s.file.failOpen = true; }, "Cant open the file C:\\x.bin", 0, true},
         {[](Save& s) { s.file.failLength = true; }, "Cant write the file C:\\x.bin", 0, true},
+        {[](Save& s) { s.rig.feedback.answer = AnswerNo; }, "File C:\\x.bin Exist, User cancel ...",
+         0, true},
         {[](Save& s) { s.refuse = 1; }, "Memory (Write) Initialization Failed!!", 0, true},
         {[](Save& s) { s.record.DriveLetter = 'Q', s.record.AdapterId = 1; },
          "Open Device (1 0)SIMDRIVEDVD-ROM SIM16X   Failed!!", 1, true},
