@@ -175,7 +175,12 @@ struct Rig {
         host.AddAdapter(SS_COMP, 2);
         drive = &Add(identity);
         access = NewAccess();
-        feedback.openFiles = [this] { return OpenFiles(); };
+        feedback.openFiles = [this] {  // device files or nodes open now
+#ifndef _WIN32
+            if (kind == SgIo) return nodes.OpenCount();
+#endif
+            return carrier.OpenHandleCount();
+        };
     }
     SimulatedDrive& Add(const SimDriveIdentity& identity = {}) {
         const int n = count++;
@@ -199,13 +204,6 @@ struct Rig {
             return std::make_unique<SgIoDeviceAccess>(std::make_unique<LentNodes>(nodes, tried));
 #endif
         return std::make_unique<PassThroughDeviceAccess>(std::make_unique<LentCarrier>(carrier));
-    }
-    // Device files or nodes open now.
-    int OpenFiles() const {
-#ifndef _WIN32
-        if (kind == SgIo) return nodes.OpenCount();
-#endif
-        return carrier.OpenHandleCount();
     }
     // The first drive's record as the enumeration found it.
     DeviceRecord Found() {
