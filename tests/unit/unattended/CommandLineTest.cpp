@@ -108,14 +108,4 @@ TEST(CommandLine, PlansAndRefusals) {
     for (const auto& c : cases) EXPECT_EQ(Parse(c.line), c.expected) << c.line;
 }
 
-// The usage explains every switch on a line of its own (and every exit code:
-// ExitCodesLogTextAndAddresses).
-TEST(CommandLine, UsageNamesEverySwitch) {
-    const std::string usage = std::string("\r\n") + UsageText + "\r\n";
-    for (const char* name :
-         {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT", "FORCE", "REINSTALL",
-          "IGNOREPOWER", "VERIFY", "RESTORE=FILE", "?, /HELP"})
-        EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
-}
-
 }  // namespace

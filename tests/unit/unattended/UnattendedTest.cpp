@@ -113,9 +113,14 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
 }
 
 // Every exit code, each of the Windows program's explained on a line of the
-// usage (it never asks to confirm), and the texts of the log and addresses.
-TEST(Unattended, ExitCodesLogTextAndAddresses) {
+// usage (it never asks to confirm), as every switch is; the texts of the log
+// and addresses.
+TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
     const std::string usage = std::string("\r\n") + UsageText + "\r\n";
+    for (const char* name :
+         {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT", "FORCE", "REINSTALL",
+          "IGNOREPOWER", "VERIFY", "RESTORE=FILE", "?, /HELP"})
+        EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
     std::string codes;
     for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::BadRestoreFile); ++outcome) {
         const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
@@ -164,30 +169,25 @@ struct World : ProgramStartPlatform,
         explicit Sink(std::vector<std::string>& l) : lines(l) {}
         void WriteLine(const std::string& line) override { lines.push_back(line); }
     };
-    static SimDriveIdentity Model(char model, int n) {
-        SimDriveIdentity identity{5, std::strchr("4uo", model) ? "DVD-ROM" : "SIMDRIVE", "16X",
-                                  model == 'u'   ? "5.1V"
-                                  : model == 'o' ? "4.9V"
-                                                 : "5.0V"};
-        identity.flashFill = static_cast<uint8_t>('E' + n);
-        return identity;
+    static SimDriveIdentity Model(char model) {
+        return {5, std::strchr("4uo", model) ? "DVD-ROM" : "SIMDRIVE", "16X",
+                model == 'u'   ? "5.1V"
+                : model == 'o' ? "4.9V"
+                               : "5.0V"};
     }
     explicit World(const std::string& models = "4", Rig::Kind kind = Rig::PassThrough)
-        : rig(kind, Model(models[0], 0)) {
-        for (size_t n = 1; n < models.size(); ++n) rig.Add(Model(models[n], static_cast<int>(n)));
+        : rig(kind, Model(models[0])) {
+        for (size_t n = 1; n < models.size(); ++n) rig.Add(Model(models[n]));
     }
 
     Rig rig;
     std::vector<uint8_t> block = PayloadBlock('4', "5.1V");
-    std::vector<std::string> lines;  // the run's log
-    bool backendFails = false, backendDead = false, folderExists = true, battery = false;
-    std::map<std::string, std::vector<uint8_t>> files;  // the backup folder
-    std::string fileFault;  // "short write", "no flush", "no name", "taken late"
-    unsigned long privilegeError = 0;
-    int restartResult = 1;
+    std::vector<std::string> lines;                     // the run's log
+    std::map<std::string, std::vector<uint8_t>> files;  // the backup folder, the saved file
+    std::string arranged;       // what Arrange was asked for: the faults of the seams
     std::string events, marks;  // the answers to the mutex, in turn: Taken, Held, Not accepted
     std::map<std::string, std::vector<std::string>> logs;  // by path
-    std::map<std::string, char> planted;
+    std::map<std::string, char> planted{{"C:\\hl.log", 'l'}};
     bool nineX = false;
     std::map<std::string, std::string> sources;  // what a restore may read, by path
 
@@ -195,33 +195,30 @@ struct World : ProgramStartPlatform,
     std::string Description() override { return "Windows NT family, SCSI pass-through"; }
     std::unique_ptr<DeviceAccess> Create() override {
         events += "backend;";
-        if (backendFails) return nullptr;
+        if (arranged == "no back-end") return nullptr;
         std::unique_ptr<DeviceAccess> access = rig.NewAccess();
-        if (backendDead) access->Initialized = 0;
+        if (arranged == "dead back-end") access->Initialized = 0;
         return access;
     }
     std::string FailureText() override { return "Initialized Failed (Windows NT/2000)!!"; }
-    bool Exists() override { return folderExists; }
+    bool Exists() override { return arranged != "no folder"; }
     std::string PathOf(const std::string& name) override { return "C:\\backup\\" + name; }
     // A temporary of the folder; its flush and its naming go to the log.
     struct Staged : StagedFile {
         World& w;
         std::string temporary, at;  // at: its name now
         Staged(World& world, const std::string& n) : w(world), temporary(n), at(n) {}
-        ~Staged() override {
-            if (at == temporary) w.files.erase(temporary);
-        }
         bool Write(const uint8_t* data, uint32_t length) override {
-            w.files[at].assign(data, data + length / (w.fileFault == "short write" ? 2 : 1));
-            return w.fileFault != "short write";
+            w.files[at].assign(data, data + length / (w.arranged == "short write" ? 2 : 1));
+            return w.arranged != "short write";
         }
         bool Flush() override {
             w.lines.push_back("folder: flushed " + at);
-            return w.fileFault != "no flush";
+            return w.arranged != "no flush";
         }
         Named Name(const std::string& to) override {
             if (w.files.count(to)) return Named::NameTaken;
-            if (w.fileFault == "no name") return Named::Failed;
+            if (w.arranged == "no name") return Named::Failed;
             return Move(to), Named::Yes;
         }
         bool Unname() override { return Move(temporary), true; }
@@ -233,7 +230,7 @@ struct World : ProgramStartPlatform,
     };
     // "taken late": a backup's first name is taken only after the run looked.
     bool Taken(const std::string& name) override {
-        return files.count(name) && fileFault != "taken late";
+        return files.count(name) && arranged != "taken late";
     }
     std::vector<std::string> Leftovers() override {
         std::vector<std::string> names;
@@ -249,8 +246,10 @@ struct World : ProgramStartPlatform,
     }
     int OpenProcessToken() override { return 1; }
     void LookupShutdownPrivilege() override {}
-    unsigned long EnableShutdownPrivilege() override { return privilegeError; }
-    int RequestRestart(unsigned) override { return restartResult; }
+    unsigned long EnableShutdownPrivilege() override {
+        return arranged == "no privilege" ? 1300 : 0;
+    }
+    int RequestRestart(unsigned) override { return arranged != "no restart"; }
     void ShowMessage(const char* text, const char*) override { events += text, events += ";"; }
     void QuietSystemErrors() override { events += "quiet;"; }
     std::string TempFolder() override { return "C:\\TEMP\\"; }
@@ -280,12 +279,9 @@ struct World : ProgramStartPlatform,
     }
     int RunDialog() override { return events += "dialog;", 0; }
     RunSeams Seams(const UnattendedPlan&, LogSink& log) override {
-        RunSeams seams{*this, log,     *this,           this,   this,         2,
-                       5,     nullptr, WindowsExitCode, "1.58", &rig.feedback};
-        seams.observer = this;
-        seams.power = this;
+        RunSeams seams{*this,           log,    *this,         this, this, 2,   5, nullptr,
+                       WindowsExitCode, "1.58", &rig.feedback, this, this, this};
         seams.files = this;
-        seams.save = this;
         return seams;
     }
     // A file whose contents are "unreadable" cannot be read.
@@ -297,7 +293,7 @@ struct World : ProgramStartPlatform,
         data = sources[path].substr(0, limit + 1);
         return Result::Read;
     }
-    PowerVerdict Read() override { return JudgeWindowsPower(true, battery ? 0 : 1, 1); }
+    PowerVerdict Read() override { return JudgeWindowsPower(true, arranged != "battery", 1); }
     void DrivesFound(const std::vector<FoundDrive>& drives) override {
         std::string line = "observer: to write [";
         for (const FoundDrive& d : drives) line += d.willWrite ? FormatText("%d", d.position) : "";
@@ -307,15 +303,15 @@ struct World : ProgramStartPlatform,
     void BackupWritten(const FoundDrive& d, const std::string& path) override {
         lines.push_back(FormatText("observer: drive %d backed up to ", d.position) + path);
     }
-    MemoryFile saved{rig.feedback};
-    bool Exists(const std::string& path) override {
-        return path == "f.bin" ? !saved.contents.empty() : files.count(path) > 0;
+    std::string opened;  // the file a save writes
+    bool Exists(const std::string& path) override { return files.count(path) > 0; }
+    bool Open(const std::string& path) override { return files[opened = path], true; }
+    bool Length(uint64_t& length) override { return length = files[opened].size(), true; }
+    bool Truncate() override { return files[opened].clear(), true; }
+    bool Write(const uint8_t* data, uint32_t length) override {
+        return files[opened].assign(data, data + length), arranged != "save fails";
     }
-    bool Open(const std::string& path) override { return saved.Open(path); }
-    bool Length(uint64_t& length) override { return saved.Length(length); }
-    bool Truncate() override { return saved.Truncate(); }
-    bool Write(const uint8_t* data, uint32_t length) override { return saved.Write(data, length); }
-    void Close() override { saved.Close(); }
+    void Close() override {}
     bool WriteBeside(const std::string& path, const std::string& text) override {
         return files[path].assign(text.begin(), text.end()), true;
     }
@@ -367,16 +363,13 @@ struct World : ProgramStartPlatform,
             rig.drive->AddFault(
                 {faults[fault], static_cast<uint32_t>(std::stoul(what.substr(1), 0, 16)), 5});
         // Backups of earlier runs, without records, or a record alone.
+        const char* first =
+            what == "taken record" ? "DVD-ROM_16X_5.0V.txt" : "DVD-ROM_16X_5.0V.bin";
         for (int n = 1; n <= (what == "all taken" ? 100 : what.find("taken") != std::string::npos);
              ++n)
-            files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] = {1};
-        if (what == "taken record") files["DVD-ROM_16X_5.0V.txt"] = files["DVD-ROM_16X_5.0V.bin"];
-        if (what == "taken record") files.erase("DVD-ROM_16X_5.0V.bin");
-        fileFault = what;
+            files[n == 1 ? first : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] = {1};
+        arranged = what;
         if (what == "leftover") files["unfinished-backup-1.tmp"].assign(9, 0);
-        folderExists = what != "no folder";
-        privilegeError = what == "no privilege" ? 1300 : 0;
-        restartResult = what == "no restart" ? 0 : 1;
         if (what.find("backup") == 0) ArrangeBackup(what);
         if (what == "holds the image" || what == "differs in 2 chunks") {
             rig.drive->Flash().assign(block.begin() + PayloadImageOffset, block.end());
@@ -386,12 +379,7 @@ struct World : ProgramStartPlatform,
             std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
         if (what == "version 1.58") block = PayloadBlock('4', "1.58");
-        if (what == "old file") saved.contents.assign(5, 0);
-        if (what == "old record") files["f.txt"] = {1};
-        saved.failWrite = what == "save fails";
-        battery = what == "battery";
-        backendFails = what == "no back-end";
-        backendDead = what == "dead back-end";
+        if (what.find("old ") == 0) files[what == "old file" ? "f.bin" : "f.txt"] = {1};
     }
     // A backup C:\b\fw.bin (all 'Z') of a DVD-ROM 16X 4.9V with its record,
     // and what else the words ask for.
@@ -516,11 +504,9 @@ TEST(Unattended, Runs) {
          "Payload: checksum does not match (0094 / 00D4)|!Platform:"},
         // Listing needs no payload.
         {"4x", "x /LIST", "unfilled", 0, "00",
-         "Payload: unfilled|Drive 0: model guard passes: \"DVD-ROM 16X             \" with "
-         "firmware "
-         "version \"5.0V\" matches \"5.*V\"; up to date cannot be judged|Drive 1 at F:, vendor "
-         "\"SIMDRIVE\"|Drive 1: model guard refuses|!status:|Result: listed, exit code 0"},
-        {"44", "x /S", "", 3010, "11", "Drive 1: upgraded"},
+         "Payload: unfilled|Drive 0: model guard passes: |matches \"5.*V\"; up to date cannot be "
+         "judged|Drive 1 at F:, vendor \"SIMDRIVE\"|Drive 1: model guard refuses|!status:|"
+         "Result: listed, exit code 0"},
         {"44", "x /S", "w14000", 1603, "01", "Drive 0: not upgraded|Drive 1: upgraded|failed"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
@@ -571,15 +557,13 @@ TEST(Unattended, Runs) {
         {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup, record of 256 KB", 13, "0",
          "the record C:\\b\\fw.txt is of a flash of 262144 bytes"},
         // Verify: each drive's flash read and held against the image.
-        {"4", "x /VERIFY", "", 1, "0",
-         "observer: Drive 0: the flash differs from the image: first at offset 0x00000, in 8 of 8 "
-         "chunks of 16 KB|!status:|Result: a drive's flash differs from the image, exit code 1"},
         {"4x", "x /VERIFY", "holds the image", 0, "00",
          "Drive 1: model guard refuses|Drive 0: the flash equals the image|Result: every drive "
          "holds exactly the image, exit code 0"},
         {"4x", "x /VERIFY /FORCE", "differs in 2 chunks", 1, "00",
-         "Drive 0: the flash differs from the image: first at offset 0x08010, in 2 of 8|Drive 1: "
-         "the flash differs"},
+         "observer: Drive 0: the flash differs from the image: first at offset 0x08010, in 2 of 8 "
+         "chunks of 16 KB|Drive 1: the flash differs|!status:|Result: a drive's flash differs "
+         "from the image, exit code 1"},
         {"4", "x /VERIFY", "f8000", 1603, "0",
          "attempt at flash offset 0x08000 failed: flash read|Drive 0: the flash could not be read|"
          "Result: failed"},
@@ -609,11 +593,9 @@ TEST(Unattended, Runs) {
         World world(c.models, std::string(c.arrange) == "aspi" ? Rig::Aspi : Rig::PassThrough);
         world.Arrange(c.arrange);
         // What a written drive holds: the payload's image, or the backup put back.
+        std::vector<uint8_t> image(world.block.begin() + PayloadImageOffset, world.block.end());
         const std::string backup = world.sources["C:\\b\\fw.bin"];
-        const std::vector<uint8_t> image =
-            std::strstr(c.line, "/S /RESTORE=")
-                ? std::vector<uint8_t>(backup.begin(), backup.end())
-                : std::vector<uint8_t>(world.block.begin() + PayloadImageOffset, world.block.end());
+        if (std::strstr(c.line, "/S /RESTORE=")) image.assign(backup.begin(), backup.end());
         EXPECT_EQ(world.Run(c.line), c.code);
         for (size_t n = 0; c.models[n]; ++n) {
             const SimulatedDrive& drive =
@@ -675,10 +657,9 @@ TEST(Unattended, ProgramStart) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line + (" " + c.planted));
         World start;
-        start.backendFails = true;
+        start.arranged = "no back-end";
         start.marks = c.marks;
         start.nineX = c.nineX;
-        start.planted = {{"C:\\hl.log", 'l'}};
         for (size_t n = 0; n < c.planted.size(); ++n)
             start.planted["C:\\TEMP\\" + DefaultLogFileName(static_cast<int>(n) + 1)] =
                 c.planted[n];
