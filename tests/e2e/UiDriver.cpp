@@ -1,15 +1,14 @@
 // ui-driver -f SCRIPT: drives a dialog program of another process in the same Wine session for
 // the end-to-end scenarios, one command a line, its fields separated by '|' (\r, \n and \\ stand
 // for their characters). A wait gives up after 60 s; the first failure ends the run with
-// "ui-driver: FAIL: ..." and exit code 1.
-//
+// "ui-driver: FAIL: ..." and exit code 1:
 //   window|TITLE              wait for the top-level window; it is the dialog
 //   text|ID|TEXT              wait until control ID of the dialog reads TEXT
 //   enabled|ID|0 or 1         control ID is disabled / enabled
 //   combo|ID|COUNT|SEL[|LINE...]  combo box lines, selected line and the lines' texts
 //   select|ID|I               select line I
 //   click|ID                  press the enabled button, a hidden one too (WM_COMMAND)
-//   box|CAPTION|TEXT[|IDS]    wait for the message box; its text, its buttons
+//   box|CAPTION|TEXT|IDS      wait for the message box; its text, its buttons
 //   answer|CAPTION|ID[|NAME]  press button ID of that box (of the file dialog: NAME entered)
 //   gone                      wait until the dialog has gone
 //   shot|NAME                 screenshot: %E2E_SHOT_DIR%\NAME.request, which the runner
@@ -24,7 +23,6 @@
 
 namespace {
 
-using Words = std::vector<std::string>;
 constexpr DWORD WaitMs = 60000;
 // One message to the program: a loaded machine can keep even an idle
 // program from answering for seconds.
@@ -38,8 +36,8 @@ std::string Shown(const std::string& text) {
     return out + "\"";
 }
 
-Words Split(const std::string& line) {
-    Words words(1);
+std::vector<std::string> Split(const std::string& line) {
+    std::vector<std::string> words(1);
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
         if (c == '|') {
@@ -116,7 +114,7 @@ void Gone(HWND window, const std::string& what) {
         throw "the " + what + " is still there";
 }
 
-void Run(const Words& w) {
+void Run(const std::vector<std::string>& w) {
     const std::string& name = w[0];
     auto arg = [&](size_t i) -> const std::string& {
         if (i >= w.size()) throw std::string("too few words");
@@ -166,12 +164,10 @@ void Run(const Words& w) {
         if (!ReadText(GetDlgItem(box, 0xFFFF), have) || have != arg(2))
             throw "message box " + Shown(arg(1)) + " says " + Shown(have);
         std::string buttons;
-        for (int id = IDOK; id <= IDCONTINUE; ++id) {
-            HWND button = GetDlgItem(box, id);
-            if (button && IsWindowVisible(button))
+        for (int id = IDOK; id <= IDCONTINUE; ++id)
+            if (IsWindowVisible(GetDlgItem(box, id)))
                 buttons += (buttons.empty() ? "" : ",") + std::to_string(id);
-        }
-        if (w.size() > 3 && buttons != arg(3)) throw "message box buttons are " + buttons;
+        if (buttons != arg(3)) throw "message box buttons are " + buttons;
     } else if (name == "answer") {
         HWND box = Box(arg(1));
         // 1148: the file name field of the file dialog.
