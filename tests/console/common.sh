@@ -30,24 +30,21 @@ hold() {
 fail() { echo "  $name: $*"; ok=0; }
 expect_exit() { [ "$code" = "$1" ] || fail "exit $code, expected $1: $(cat "$dir/err")"; }
 try() { local want=$1 && shift && run "$@" && expect_exit "$want"; }
-expect_text() { grep -qF -- "$2" "$dir/$1" || fail "$1 lacks \"$2\""; }
-expect_no_text() { ! grep -qsF -- "$2" "$dir/$1" || fail "$1 has \"$2\""; }
-expect_same() { cmp -s "$1" "$2" || fail "$1 differs from $2"; }
-# json_has EXPR: the standard output is one JSON document d, and EXPR holds.
-json_has() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if eval(sys.argv[2]) else 1)' "$dir/out" "$1" || fail "not $1: $(cat "$dir/out")"; }
 # checks CHECK...: FILE:TEXT (the scenario's FILE holds TEXT), !FILE:TEXT (lacks it), ~FILE:ERE (a
-# line matches it), =FILE:OTHER (FILE equals OTHER), #FILE:N:ERE (N lines match), ?EXPR (json_has).
+# line matches it), =FILE:OTHER (FILE equals OTHER), #FILE:N:ERE (N lines match), ?EXPR (the
+# standard output is one JSON document d, and the Python EXPR holds).
 checks() {
     local c f said
     for c in "$@"; do
         f=${c%%:*} said=${c#*:}
         case $c in
-        '?'*) json_has "${c#\?}" ;;
-        '!'*) expect_no_text "${f#!}" "$said" ;;
+        '?'*) python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if eval(sys.argv[2]) else 1)' \
+            "$dir/out" "${c#\?}" || fail "not ${c#\?}: $(cat "$dir/out")" ;;
+        '!'*) ! grep -qsF -- "$said" "$dir/${f#!}" || fail "${f#!} has \"$said\"" ;;
         '~'*) grep -qE -- "$said" "$dir/${f#\~}" || fail "${f#\~} lacks /$said/: $(cat "$dir/${f#\~}")" ;;
         '#'*) [ "$(grep -cE -- "${said#*:}" "$dir/${f#\#}")" = "${said%%:*}" ] || fail "$c: $(cat "$dir/${f#\#}")" ;;
-        =*) expect_same "$dir/${f#=}" "$said" ;;
-        *) expect_text "$f" "$said" ;;
+        =*) cmp -s "$dir/${f#=}" "$said" || fail "${f#=} differs from $said" ;;
+        *) grep -qF -- "$said" "$dir/$f" || fail "$f lacks \"$said\"" ;;
         esac
     done
 }
