@@ -149,12 +149,11 @@ TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
 
 // Everything around a run: drives behind letters E, F, ... (model '4'
 // passes the guard, 'u' too and carries the firmware already, 'o' is the
-// same model with revision 4.9V, any other character is another model),
-// each flash filled with its own letter; the log, the clock, the backup
-// folder, the restart, the power status, the files a restore reads, a
-// console's view (its lines in the log, "observer: ..."), the file a save
-// writes (f.bin, its record among the files), and what the start of the
-// Windows program asks of the system.
+// same model with revision 4.9V, any other character is another model);
+// the log, the clock, the backup folder, the restart, the power status, the
+// files a restore reads, a console's view (its lines in the log, "observer:
+// ..."), the file a save writes (f.bin, its record among the files), and
+// what the start of the Windows program asks of the system.
 struct World : ProgramStartPlatform,
                DriveBackend,
                LogClock,
