@@ -3,9 +3,6 @@
 // combined; what is checked: docs/fuzz.md.
 #include "tools/CombineTool.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "FuzzInput.h"
@@ -16,21 +13,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path folder = [] {
-    char name[] = "/tmp/fuzz-combine-XXXXXX";
-    return fs::path(mkdtemp(name));
-}();
+const fs::path folder = TemporaryFolder("/tmp/fuzz-combine-XXXXXX");
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int Tool(const std::vector<std::string>& args, std::string& out) {
+// The tool's exit code and what it wrote on its output.
+std::pair<int, std::string> Tool(const std::vector<std::string>& args) {
     std::ostringstream o, e;
     const int code = RunCombineTool(args, o, e);
-    out = o.str();
-    return code;
+    return {code, o.str()};
 }
 
 }  // namespace
@@ -67,21 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream(imagePath, std::ios::binary | std::ios::trunc) << image;
     fs::remove(output);
 
-    std::string said;
-    const int code = Tool({programPath, imagePath, version, model, output}, said);
-    FUZZ_CHECK(Read(programPath) == program);
+    const auto [code, said] = Tool({programPath, imagePath, version, model, output});
+    FUZZ_CHECK(FileBytes(programPath) == program);
     FUZZ_CHECK(code == 0 || (code == 1 && !fs::exists(output)));
     FUZZ_CHECK(code != 0 || valid);
     if (oneUnfilled) FUZZ_CHECK((code == 0) == valid);
-    std::string inspected;
-    const int inspection = Tool({"--inspect", programPath}, inspected);
+    const auto [inspection, inspected] = Tool({"--inspect", programPath});
     FUZZ_CHECK(inspection == 0 || inspection == 1);
     if (oneUnfilled) FUZZ_CHECK(inspected.find(": unfilled\n") != std::string::npos);
     if (code != 0) return 0;
 
     FUZZ_CHECK(said.rfind("payload block at 0x", 0) == 0);
     const size_t at = std::stoul(said.substr(19), nullptr, 16);
-    const std::string combined = Read(output);
+    const std::string combined = FileBytes(output);
     FUZZ_CHECK(combined.size() == program.size() && at + PayloadBlockSize <= program.size());
     FUZZ_CHECK(combined.compare(0, at, program, 0, at) == 0);
     FUZZ_CHECK(combined.compare(at + PayloadBlockSize, std::string::npos, program,

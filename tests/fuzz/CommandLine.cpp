@@ -40,9 +40,8 @@ std::vector<std::string> Written(const UnattendedPlan& u) {
 
 // What a parse says, written as switches.
 std::string Plan(const SwitchParse& p) {
-    std::string plan = std::to_string(p.refused) + std::to_string(int(p.plan.action));
-    for (const std::string& arg : Written(p.plan)) plan += "|" + arg;
-    return plan;
+    return std::to_string(p.refused) + std::to_string(int(p.plan.action)) + "|" +
+           Joined(Written(p.plan), "|");
 }
 
 }  // namespace
@@ -50,17 +49,15 @@ std::string Plan(const SwitchParse& p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args =
         SplitCommandLine(std::string(reinterpret_cast<const char*>(data), size));
-    std::string joined = "p", given;
-    for (size_t i = 1; i < args.size(); ++i) {
-        joined += " " + Quoted(args[i]);
-        given += (i > 1 ? " " : "") + args[i];
-    }
+    std::string joined = "p";
+    for (size_t i = 1; i < args.size(); ++i) joined += " " + Quoted(args[i]);
     std::vector<std::string> again = SplitCommandLine(joined);
     again[0] = args[0];
     FUZZ_CHECK(again == args);
 
     const SwitchParse parse = ParseSwitches(args);
-    FUZZ_CHECK(parse.plan.switchText == given && parse.refused == !parse.reason.empty());
+    FUZZ_CHECK(parse.plan.switchText == Joined(args, " ", 1) &&
+               parse.refused == !parse.reason.empty());
     FUZZ_CHECK(!parse.refused || parse.plan.action == PlanAction::Dialog);
     for (std::string& arg : again) {
         const size_t name = arg.find_first_of("=:", 1);

@@ -41,10 +41,8 @@ std::vector<std::string> Written(const ConsoleOptions& o) {
 
 // What a parse says, written as options.
 std::string Options(const ConsoleOptions& o) {
-    std::string options =
-        std::to_string(o.refused) + std::to_string(int(o.plan.action)) + std::to_string(o.version);
-    for (const std::string& word : Written(o)) options += "|" + word;
-    return options;
+    return std::to_string(o.refused) + std::to_string(int(o.plan.action)) +
+           std::to_string(o.version) + "|" + Joined(Written(o), "|");
 }
 
 }  // namespace
@@ -58,9 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             words.back() += char(data[i]);
     }
     const ConsoleOptions options = Parse(words);
-    std::string given = words[0];
-    for (size_t i = 1; i < words.size(); ++i) given += " " + words[i];
-    FUZZ_CHECK(options.plan.switchText == given);
+    FUZZ_CHECK(options.plan.switchText == Joined(words, " "));
     if (!options.refused && options.plan.action != PlanAction::Help && !options.version)
         FUZZ_CHECK(Options(Parse(Written(options))) == Options(options));
     return 0;

@@ -41,7 +41,7 @@ const std::string restored(block.rbegin(), block.rbegin() + ImageSize);  // a wh
 struct Drive {
     std::string inquiry;  // what the program holds of the drive's last inquiry answer
     uint8_t address = 0;  // the SCSI address its node last gave
-    std::vector<uint8_t> download;
+    std::vector<uint8_t> download = std::vector<uint8_t>(ImageSize);
     std::set<uint32_t> whole;               // chunks read back as the image since a write or loss
     std::map<uint32_t, std::string> flash;  // by chunk: what the last good read returned
     std::set<uint16_t> chips;               // the chip codes its identifications gave
@@ -63,20 +63,18 @@ struct Answers {
     std::map<int, Drive> drives;
     int lastRead = -1, open = 0;
     bool recordNext = false;  // a backup is staged whole: its record comes next
-    uint8_t kind;             // the back-end and platform
+    uint8_t kind = 0;         // the back-end and platform
     std::string sense;        // of the last command that failed
-    uint32_t arrived;         // of the last command: the bytes that came
-    uint8_t how;              // and the carrier's words for how it ended
+    uint32_t arrived = 0;     // of the last command: the bytes that came
+    uint8_t how = 0;          // and the carrier's words for how it ended
 
     explicit Answers(FuzzInput& input) : in(input) {}
 
     bool MayWrite(const Drive& d) {
         const DriveModel* model = DriveModelFor(uint8_t(block[PayloadModelOffset] - '0'));
-        bool passes = model && d.inquiry.size() >= 36 && std::strlen(model->versionPattern) == 4 &&
-                      d.inquiry.compare(8, 24, model->vendorProduct) == 0;
-        for (int i = 0; passes && i < 4; ++i)
-            passes =
-                model->versionPattern[i] == '*' || model->versionPattern[i] == d.inquiry[32 + i];
+        bool passes = model && d.inquiry.size() >= 36 &&
+                      d.inquiry.compare(8, 24, model->vendorProduct) == 0 &&
+                      Matches(model->versionPattern, d.inquiry.substr(32, 4));
         if (restore != Restore::None)
             passes = restore == Restore::Good && d.chips.count(record.chipCode) &&
                      d.inquiry.compare(8, 24, record.vendor + record.product) == 0;
@@ -107,7 +105,6 @@ struct Answers {
         End end = ends[choice & 7];
         how = choice >> 3;
         Drive& d = drives[address];
-        d.download.resize(ImageSize);
         const uint32_t asked = Asked(cdb),
                        at = (cdb[2] << 16) + (cdb[3] << 16 | cdb[4] << 8 | cdb[5]);
         const bool read = cdb[0] == OpReadBuffer, write = cdb[0] == OpWriteBuffer;
@@ -178,9 +175,11 @@ struct Answers {
     }
 };
 Answers* current = nullptr;  // of the run going on: what the carriers and files below answer
-
-struct AspiCarrier : AspiLibrary {
+struct OfTheRun {
     Answers& a = *current;
+};
+
+struct AspiCarrier : AspiLibrary, OfTheRun {
     bool Load() override { return a.in.Byte() != 1; }
     void Unload() override {}
     uint32_t GetSupportInfo() override {
@@ -213,8 +212,7 @@ struct AspiCarrier : AspiLibrary {
     }
 };
 
-struct PassThroughCarrier : PassThroughPlatform {
-    Answers& a = *current;
+struct PassThroughCarrier : PassThroughPlatform, OfTheRun {
     uint32_t major;
     explicit PassThroughCarrier(uint32_t version) : major(version) {}
     bool ScsiSubkeyCount(uint32_t& count) override { return (count = a.in.Byte()) != 1; }
@@ -257,8 +255,7 @@ struct PassThroughCarrier : PassThroughPlatform {
     void CloseDevice(Handle) override { --a.open; }
 };
 
-struct SgIoCarrier : SgIoPlatform {
-    Answers& a = *current;
+struct SgIoCarrier : SgIoPlatform, OfTheRun {
     int Open(const char* path, int) override {
         FUZZ_CHECK(std::strncmp(path, "/dev/sr", 7) == 0 || std::strncmp(path, "/dev/sg", 7) == 0);
         const int node = (path[6] == 'g') * 1000 + std::atoi(path + 7);
@@ -304,13 +301,12 @@ struct SgIoCarrier : SgIoPlatform {
 };
 
 struct WindowsBackend : DriveBackend {
-    const uint8_t kind = current->kind;
     std::string Description() override { return "carriers"; }
     std::string FailureText() override { return "no carrier"; }
     std::unique_ptr<DeviceAccess> Create() override {
-        if (kind & 1)
+        if (current->kind & 1)
             return std::make_unique<PassThroughDeviceAccess>(
-                std::make_unique<PassThroughCarrier>(4 + (kind >> 1 & 1)));
+                std::make_unique<PassThroughCarrier>(4 + (current->kind >> 1 & 1)));
         return std::make_unique<AspiDeviceAccess>(std::make_unique<AspiCarrier>(),
                                                   [t = 0u]() mutable { return t += 100000; });
     }
@@ -364,8 +360,7 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget,
     bool Taken(const std::string&) override { return a.in.Byte() == 1; }
     // A temporary that fails where the input says: the flash the drive read
     // last, or its record; a named backup is complete.
-    struct Staged : StagedFile {
-        Answers& a = *current;
+    struct Staged : StagedFile, OfTheRun {
         bool record, wrote = false, flushed = false;
         explicit Staged(bool r) : record(r) {}
         bool Write(const uint8_t* data, uint32_t length) override {
@@ -389,22 +384,23 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget,
     std::unique_ptr<StagedFile> Stage(std::string& temporary) override {
         temporary = "unfinished-backup-1.tmp";
         const bool record = std::exchange(a.recordNext, false);
-        if (a.in.Byte() == 1) return nullptr;
-        return std::make_unique<Staged>(record);
+        return a.in.Byte() == 1 ? nullptr : std::make_unique<Staged>(record);
     }
     PowerVerdict Read() override { return {a.battery = a.in.Byte() == 1, "power status: carried"}; }
     std::string Hold(const DeviceRecord&) override { return FUZZ_CHECK(held++ == 0), "awake"; }
     void Release() override { FUZZ_CHECK(--held == 0); }
 };
 
-// The log's lines, each shown as the Windows log or the Linux log shows it.
+// The log's lines, each as the Windows log or the Linux log shows it: no
+// control byte in any.
 struct Lines : FileLogSink {
-    const bool onLinux = current->kind >= 4;
-    std::vector<std::string> lines;
     Lines() {
-        if (!onLinux) Printable = AsciiLogText;
+        if (current->kind < 4) Printable = AsciiLogText;
     }
-    void WriteLine(const std::string& line) override { lines.push_back(line); }
+    void WriteLine(const std::string& line) override {
+        if (std::getenv("FUZZ_SHOW")) std::fprintf(stderr, "log: %s\n", line.c_str());
+        FUZZ_CHECK(ShownSafely(line, ""));
+    }
 };
 
 }  // namespace
@@ -456,14 +452,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(a.open == 0 && LiveFlashBuffers() == 0 && world.held == 0);
     std::fclose(answer), std::fclose(out), std::fclose(err);
-    const bool show = std::getenv("FUZZ_SHOW") != nullptr;
-    for (const std::string& line : log.lines) {
-        if (show) std::fprintf(stderr, "log: %s\n", line.c_str());
-        FUZZ_CHECK(ShownSafely(line, ""));
-    }
     const std::string console(texts[0], sizes[0]), messages(texts[1], sizes[1]);
     std::free(texts[0]), std::free(texts[1]);
-    if (show) std::fprintf(stderr, "%s%s", console.c_str(), messages.c_str());
+    if (std::getenv("FUZZ_SHOW")) std::fprintf(stderr, "%s%s", console.c_str(), messages.c_str());
     FUZZ_CHECK(ShownSafely(console) && ShownSafely(messages, "\n\r"));
     if (document) FUZZ_CHECK(nlohmann::json::parse(json.Document(outcome, 0)).is_object());
     // A verify says what the flash reads returned.

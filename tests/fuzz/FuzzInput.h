@@ -1,13 +1,17 @@
 #pragma once
 
 // What the fuzz targets share: the input read as choices, the check that
-// ends a run with a report, the test of a text meant for a person.
+// ends a run with a report, the test of a text meant for a person, and the
+// small helpers several targets need.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -44,4 +48,30 @@ inline bool ShownSafely(const std::string& text, const char* controls = "\n") {
     return std::all_of(text.begin(), text.end(), [&](char c) {
         return (c >= ' ' && c <= '~') || (c != 0 && std::strchr(controls, c) != nullptr);
     });
+}
+
+// Whether text is pattern, a '*' in it standing for any one character.
+inline bool Matches(const char* pattern, const std::string& text) {
+    return std::strlen(pattern) == text.size() &&
+           std::equal(text.begin(), text.end(), pattern,
+                      [](char t, char p) { return p == '*' || p == t; });
+}
+
+// The words from the one at first on, with between between each two.
+inline std::string Joined(const std::vector<std::string>& words, const char* between,
+                          size_t first = 0) {
+    std::string joined;
+    for (size_t i = first; i < words.size(); ++i) joined += (i > first ? between : "") + words[i];
+    return joined;
+}
+
+// A folder of the run's own, made from a mkdtemp pattern.
+inline std::filesystem::path TemporaryFolder(std::string pattern) {
+    return mkdtemp(&pattern[0]);
+}
+
+// A whole file's bytes (none when it cannot be read).
+inline std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }

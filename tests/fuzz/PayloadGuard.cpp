@@ -12,12 +12,6 @@
 
 namespace {
 
-bool Matches(const char* pattern, const std::string& text) {
-    return std::strlen(pattern) == text.size() &&
-           std::equal(text.begin(), text.end(), pattern,
-                      [](char t, char p) { return p == '*' || p == t; });
-}
-
 std::string Unpadded(const std::string& text) {
     return text.substr(0, text.find_last_not_of(std::string(" \0", 2)) + 1);
 }
@@ -27,9 +21,8 @@ std::string Unpadded(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     static std::vector<uint8_t> block(PayloadBlockSize);
-    const std::string header = in.Bytes(PayloadHeaderSize);
-    std::fill(block.begin(), block.begin() + PayloadHeaderSize, 0);
-    std::copy(header.begin(), header.end(), block.begin());
+    const std::string header = in.Bytes(PayloadHeaderSize) + std::string(PayloadHeaderSize, '\0');
+    std::copy_n(header.begin(), PayloadHeaderSize, block.begin());
     const FirmwarePayload payload(block.data());
     DeviceRecord drive = ZeroDeviceRecord();
     // An inquiry: the model's texts with some bytes of the input over them.

@@ -2,8 +2,6 @@
 // the input's supplies, read by the program as it reads the real one, and
 // judged against rules written out here (docs/fuzz.md).
 #include <climits>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "FuzzInput.h"
@@ -13,16 +11,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path folder = [] {
-    char name[] = "/tmp/fuzz-power-XXXXXX";
-    return fs::path(mkdtemp(name));
-}();
+const fs::path folder = TemporaryFolder("/tmp/fuzz-power-XXXXXX");
 
 const char* const Files[4] = {"type", "scope", "online", "present"};
 
 std::string FirstLine(const std::string& contents) {
-    const std::string readable = contents.substr(0, 63);
-    return readable.substr(0, readable.find('\n'));
+    return contents.substr(0, std::min<size_t>(63, contents.find('\n')));
 }
 
 int Flag(const std::string& line) {

@@ -1,12 +1,7 @@
 // A fuzz target without libFuzzer: runs each file named, or in the folders
 // named, through the target once. The unit-test builds replay the seed
 // corpora and the regression inputs with it.
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
+#include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -18,8 +13,7 @@ int main(int argc, char** argv) {
         if (fs::is_directory(argv[i]))
             files.assign(fs::directory_iterator(argv[i]), fs::directory_iterator());
         for (const fs::path& file : files) {
-            std::ifstream in(file, std::ios::binary);
-            const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+            const std::string bytes = FileBytes(file);
             std::fprintf(stderr, "%s\n", file.c_str());  // the input of a failure
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++runs;
