@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The placeholder overlaps no shifted copy of itself: nothing else can look unfilled.
     const bool oneUnfilled = blocks == 1 && placeholder;
-    const bool valid =
-        version.size() >= 1 && version.size() <= 4 && model.size() == 1 && model[0] >= '0' &&
-        model[0] <= '9' && image.size() == ImageSize &&
-        std::all_of(version.begin(), version.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    const bool valid = version.size() >= 1 && version.size() <= 4 && ShownSafely(version, "") &&
+                       model.size() == 1 && model[0] >= '0' && model[0] <= '9' &&
+                       image.size() == ImageSize;
     program += in.Bytes(in.Left());
     const fs::path programPath = folder / "program", imagePath = folder / "image",
                    output = folder / "output";

@@ -49,12 +49,8 @@ std::string Options(const ConsoleOptions& o) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> words(1);
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0)
-            words.emplace_back();
-        else
-            words.back() += char(data[i]);
-    }
+    for (size_t i = 0; i < size; ++i)
+        data[i] ? void(words.back() += char(data[i])) : void(words.emplace_back());
     const ConsoleOptions options = Parse(words);
     FUZZ_CHECK(options.plan.switchText == Joined(words, " "));
     if (!options.refused && options.plan.action != PlanAction::Help && !options.version)

@@ -1,8 +1,7 @@
 #pragma once
 
 // What the fuzz targets share: the input read as choices, the check that
-// ends a run with a report, the test of a text meant for a person, and the
-// small helpers several targets need.
+// ends a run with a report, the test of a text meant for a person, helpers.
 
 #include <algorithm>
 #include <cstdint>
