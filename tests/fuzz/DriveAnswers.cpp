@@ -213,14 +213,12 @@ struct AspiCarrier : AspiLibrary, OfTheRun {
 };
 
 struct PassThroughCarrier : PassThroughPlatform, OfTheRun {
-    uint32_t major;
-    explicit PassThroughCarrier(uint32_t version) : major(version) {}
     bool ScsiSubkeyCount(uint32_t& count) override { return (count = a.in.Byte()) != 1; }
-    uint32_t MajorVersion() override { return major; }
+    uint32_t MajorVersion() override { return 4 + (a.kind >> 1 & 1); }
     Handle OpenDevice(const char* path, uint32_t access, uint32_t) override {
         FUZZ_CHECK(std::strlen(path) == 6 && std::memcmp(path, "\\\\.\\", 4) == 0 &&
                    path[5] == ':');
-        FUZZ_CHECK(((access & GenericWriteAccess) != 0) == (major >= 5));
+        FUZZ_CHECK(((access & GenericWriteAccess) != 0) == (MajorVersion() >= 5));
         if (!(a.in.Byte(a.drives.count(path[4])) & 1)) return nullptr;
         return ++a.open, reinterpret_cast<Handle>(uintptr_t(path[4]));
     }
@@ -306,7 +304,7 @@ struct WindowsBackend : DriveBackend {
     std::unique_ptr<DeviceAccess> Create() override {
         if (current->kind & 1)
             return std::make_unique<PassThroughDeviceAccess>(
-                std::make_unique<PassThroughCarrier>(4 + (current->kind >> 1 & 1)));
+                std::make_unique<PassThroughCarrier>());
         return std::make_unique<AspiDeviceAccess>(std::make_unique<AspiCarrier>(),
                                                   [t = 0u]() mutable { return t += 100000; });
     }
