@@ -1,8 +1,8 @@
 // The payload block as the program reads it, and the combining tool's
 // command line over real files.
-#include <array>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -140,16 +140,11 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
         EXPECT_EQ(Files(), files);
         EXPECT_FALSE(fs::is_regular_file(output));
     };
-    for (const auto& [version, model, why] :
-         std::vector<std::array<std::string, 3>>{{"", "4", "empty"},
-                                                 {"1.580", "4", "longer than 4"},
-                                                 {"1\t5", "4", "printable"},
-                                                 {"1\x7f", "4", "printable"},
-                                                 {"1.58", "", "one digit"},
-                                                 {"1.58", "12", "one digit"},
-                                                 {"1.58", ":", "one digit"},
-                                                 {"1.58", "/", "one digit"}})
-        refused(Args(version, model), why.c_str());
+    const char* const texts[][3] = {{"", "4", "empty"},         {"1.580", "4", "longer than 4"},
+                                    {"1\t5", "4", "printable"}, {"1\x7f", "4", "printable"},
+                                    {"1.58", "", "one digit"},  {"1.58", "12", "one digit"},
+                                    {"1.58", ":", "one digit"}, {"1.58", "/", "one digit"}};
+    for (const auto& [version, model, why] : texts) refused(Args(version, model), why);
     std::vector<std::string> args = Args();
     args[0] += ".none";
     refused(args, "cannot read");
@@ -198,15 +193,10 @@ TEST_F(Combine, HelpAndMalformedCommandLines) {
         EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
         EXPECT_EQ(out.str().substr(out.str().size() - 17), " when it cannot.\n");
     }
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"a", "b", "c"},
-                                               {"--inspect"},
-                                               {"z", "a"},
-                                               {"--inspect", "a", "b"},
-                                               {"--x", "a", "b", "c", "d"},
-                                               {"a", "b", "c", "d", "e", "f"}}) {
-        EXPECT_EQ(Run(args), 2);
+    for (const char* line :
+         {"", "a b c", "--inspect", "z a", "--inspect a b", "--x a b c d", "a b c d e f"}) {
+        std::istringstream words(line);
+        EXPECT_EQ(Run({std::istream_iterator<std::string>(words), {}}), 2) << line;
         EXPECT_EQ(err.str().rfind("usage: ", 0), 0u);
     }
 }
