@@ -164,16 +164,14 @@ TEST(PassThrough, ScansTheLettersWithTheVersionsAccessMode) {
         EXPECT_EQ(access.Initialized, c.initialized);
         EXPECT_EQ(access.AdapterCount, c.initialized ? c.major : 0);
         const DeviceList list = Listed(access);
-        std::string letters;
+        std::string letters, opened, expected;
         for (int i = 0; i < list.Count(); ++i) letters += list.At(i)->DriveLetter;
         EXPECT_EQ(letters, "DEZ");
         EXPECT_EQ(carrier.Closes(), "CDEGZ");
         EXPECT_EQ(carrier.OpenHandleCount() + carrier.StrayCloses(), 0);
         ASSERT_EQ(access.OpenDevice(*list.At(1)), 1);
-        std::string opened;
         for (const auto& open : carrier.Opens())
             opened += FormatText("%s %X %u, ", open.path.c_str(), open.access, open.shareMode);
-        std::string expected;
         for (char letter : std::string("CDEFGHIJKLMNOPQRSTUVWXYZE"))
             expected += FormatText("\\\\.\\%c: %X %u, ", letter, c.access, c.share);
         EXPECT_EQ(opened, expected);
