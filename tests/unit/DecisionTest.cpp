@@ -61,7 +61,8 @@ struct Window : StartupDialog {
 };
 
 TEST(Startup, RunsTheWindowOnlyWithAUsableBackEndThatFoundADrive) {
-    const std::string failed = "box Flash ROM Upgrade Program Initialized Failed";
+    const std::string failed = "box Flash ROM Upgrade Program Initialized Failed",
+                      dvd = "!! | DVD Firmware Upgrade Program; ";
     const struct {
         int supported;
         uint32_t platform;
@@ -69,15 +70,12 @@ TEST(Startup, RunsTheWindowOnlyWithAUsableBackEndThatFoundADrive) {
         std::string log;
         int restart;
     } cases[] = {
-        {0, 2, true, true, true, failed + "!! | DVD Firmware Upgrade Program; ", 0},
+        {0, 2, true, true, true, failed + dvd, 0},
         {1, 2, true, false, true,
-         "window; pass-through; " + failed +
-             " (Windows NT/2000)!! | DVD Firmware Upgrade Program; ~window; ",
-         0},
+         "window; pass-through; " + failed + " (Windows NT/2000)" + dvd + "~window; ", 0},
         {1, 1, false, true, true,
-         "window; aspi; " + failed +
-             " (Windows 95/98)!!\nASPI for Win32 is not initialized!! | DVD Firmware Upgrade "
-             "Program; ~window; ",
+         "window; aspi; " + failed + " (Windows 95/98)!!\nASPI for Win32 is not initialized" + dvd +
+             "~window; ",
          0},
         {1, 2, true, true, false,
          "window; pass-through; box " + std::string(NoDeviceMessage(4)) +

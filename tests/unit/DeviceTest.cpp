@@ -10,10 +10,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-bool Same(const DeviceRecord& a, const DeviceRecord& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 TEST(PassThrough, EveryRequestAsThePortDriverReceivesIt) {
     Rig rig;
     auto& access = static_cast<PassThroughDeviceAccess&>(*rig.access);
@@ -118,19 +114,12 @@ TEST(Device, ListsWhatPassesInquiryAndIdentificationWhateverTestUnitReadySays) {
     for (const auto& c : cases) {
         for (Rig::Kind kind : {Rig::PassThrough, Rig::Aspi}) {
             SCOPED_TRACE(std::string(c.name) + (kind == Rig::Aspi ? ", ASPI" : ", pass-through"));
-            SimDriveIdentity identity;
-            identity.deviceType = c.deviceType;
-            identity.signature = c.signature;
-            identity.chipCode = c.chip;
-            identity.flashSizeKb = c.flashKb;
-            identity.versionMajor = 0x0102;
-            identity.versionMinor = 0x0304;
-            Rig rig(kind, identity);
+            Rig rig(kind, {c.deviceType, "SIMDRIVE", "DVD-ROM SIM16X", "1.00", c.signature, c.chip,
+                           0x0102, 0x0304, c.flashKb});
             if (c.refused != 0xFF && kind == Rig::Aspi) rig.host.RefuseOpcode(c.refused);
             if (c.refused != 0xFF && kind == Rig::PassThrough)
                 rig.carrier.OverrideScsiStatus('E', c.refused, 2);
-            DeviceList list;
-            rig.access->EnumerateDevices(list);
+            const DeviceList list = Listed(*rig.access);
             EXPECT_TRUE(Same(rig.access->CurrentDevice, ZeroDeviceRecord()));
             EXPECT_EQ(list.Count(), (kind == Rig::Aspi ? c.listedAspi : c.listedPassThrough));
             if (list.Count() != 1) continue;
@@ -167,27 +156,22 @@ TEST(PassThrough, ScansTheLettersWithTheVersionsAccessMode) {
         SimPassThroughCarrier& carrier = *owned;
         carrier.SetRegistry(c.registry, c.major);  // as many subkeys as the version, say
         carrier.SetMajorVersion(c.major);
-        SimDriveIdentity disk;
-        disk.deviceType = 0;
-        carrier.AddDrive('C', disk);
+        carrier.AddDrive('C', {0});  // a disk
         for (char letter : {'D', 'E', 'Z'}) carrier.AddDrive(letter);
         carrier.RefuseAccess('F');
         carrier.RefusePassThrough('G');
         PassThroughDeviceAccess access(std::move(owned));
         EXPECT_EQ(access.Initialized, c.initialized);
         EXPECT_EQ(access.AdapterCount, c.initialized ? c.major : 0);
-        DeviceList list;
-        access.EnumerateDevices(list);
-        std::string letters;
+        const DeviceList list = Listed(access);
+        std::string letters, opened, expected;
         for (int i = 0; i < list.Count(); ++i) letters += list.At(i)->DriveLetter;
         EXPECT_EQ(letters, "DEZ");
         EXPECT_EQ(carrier.Closes(), "CDEGZ");
         EXPECT_EQ(carrier.OpenHandleCount() + carrier.StrayCloses(), 0);
         ASSERT_EQ(access.OpenDevice(*list.At(1)), 1);
-        std::string opened;
         for (const auto& open : carrier.Opens())
             opened += FormatText("%s %X %u, ", open.path.c_str(), open.access, open.shareMode);
-        std::string expected;
         for (char letter : std::string("CDEFGHIJKLMNOPQRSTUVWXYZE"))
             expected += FormatText("\\\\.\\%c: %X %u, ", letter, c.access, c.share);
         EXPECT_EQ(opened, expected);
@@ -215,8 +199,7 @@ TEST(Aspi, SupportInfoStatusDecidesWhetherTheLibraryIsKept) {
             EXPECT_EQ(access.Initialized, c.initialized);
             EXPECT_EQ(access.AdapterCount, c.adapters);
             EXPECT_EQ(host.loaded, c.initialized == 1);
-            DeviceList list;
-            access.EnumerateDevices(list);
+            Listed(access);
             access.CommitMicrocode();
             EXPECT_EQ(host.Requests().empty(), !c.initialized);
         }
@@ -231,15 +214,12 @@ TEST(Aspi, ScansTheTargetsOfEveryAdapterWhoseInquiryCompletes) {
         host.AddAdapter(status, 2);   // its target count must not be used
         host.AddAdapter(SS_COMP, 0);  // 0 stands for 8
         host.AddAdapter(SS_COMP, 3);
-        SimDriveIdentity second;
-        second.product = "SECOND";
-        SimulatedDrive hidden, first, last(second);
+        SimulatedDrive hidden, first, last({5, "SIMDRIVE", "SECOND"});
         host.AttachDrive(0, 0, hidden);
         host.AttachDrive(1, 7, first);
         host.AttachDrive(2, 0, last);
         AspiDeviceAccess access(std::make_unique<SimAspiLibrary>(host), [] { return 0u; });
-        DeviceList list;
-        access.EnumerateDevices(list);
+        const DeviceList list = Listed(access);
         EXPECT_THAT(host.InquiredAdapters(), ElementsAre(0, 1, 2));
         EXPECT_THAT(host.ExecutedAddresses(), ElementsAre(0x100, 0x101, 0x102, 0x103, 0x104, 0x105,
                                                           0x106, 0x107, 0x200, 0x201, 0x202));

@@ -72,9 +72,11 @@ struct Upgrade : Operation {
 const std::string kStart =
     "00 status Upgrade Firmware...; 00 disable 1014; 00 disable 1010; 00 disable 1011; ";
 const std::string kEnableAll = "00 enable 1014; 00 enable 1010; 00 enable 1011";
-const std::string kProgress =
-    "12 awake; 12 progress 9; 12 progress 18; 12 progress 28; 12 progress 37; 12 progress 46; ";
+const std::string kWriting = kStart + "12 enable 1010; 12 awake; 12 progress 9; 12 progress 18; " +
+                             "12 progress 28; 12 progress 37; 12 progress 46; ";
 const std::string kSuccess = "12 progress 56; 12 progress 65; 12 progress 75; 12 pause 200";
+const std::string kDone =
+    "; 12 progress 100; 12 asleep; 00 status Upgrade Firmware Successful!!; 00 enable 1011";
 
 // Every end of the upgrade: the journal tells what the operator saw, in
 // which order, and what was still open or held at each step; the machine is
@@ -82,6 +84,8 @@ const std::string kSuccess = "12 progress 56; 12 progress 65; 12 progress 75; 12
 TEST(UpgradeFirmware, EveryEnd) {
     const std::vector<uint8_t> block = PayloadBlock();
     const unsigned sum = ImageChecksum(block.data() + PayloadImageOffset, ImageSize);
+    const std::string mismatch =
+        kStart + FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / ", sum);
     const struct {
         const char* name;
         std::function<void(Upgrade&)> arrange;
@@ -100,34 +104,19 @@ TEST(UpgradeFirmware, EveryEnd) {
         {"NoReadBackBuffer", [](Upgrade& u) { u.refuse = 2; }, false,
          kStart + "10 status Memory (Read) Initialization Failed!!; " + kEnableAll, 0},
         {"ChecksumAbove", [](Upgrade& u) { std::memcpy(&u.block[5], "FFFF", 4); }, false,
-         kStart +
-             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / FFFF); ", sum) +
-             "00 enable 1011",
-         0},
+         mismatch + "FFFF); 00 enable 1011", 0},
         {"ChecksumBelow", [](Upgrade& u) { std::memcpy(&u.block[5], "0000", 4); }, false,
-         kStart +
-             FormatText("12 enable 1010; 00 status Check sum not match!! (%04X / 0000); ", sum) +
-             "00 enable 1011",
-         0},
+         mismatch + "0000); 00 enable 1011", 0},
         {"ChunkFailsFiveTimes",
          [](Upgrade& u) {
              u.rig.drive->AddFault({SimFault::FailWrite, 0x14000, 5});
          },
-         false,
-         kStart + "12 enable 1010; " + kProgress +
-             "12 status Error Happen in ID 1 OFFSET 0x4000; 12 asleep; " + kEnableAll,
+         false, kWriting + "12 status Error Happen in ID 1 OFFSET 0x4000; 12 asleep; " + kEnableAll,
          10},
-        {"Success", [](Upgrade&) {}, true,
-         kStart + "12 enable 1010; " + kProgress + kSuccess +
-             " after the commit; 12 progress 100; 12 asleep; 00 status Upgrade Firmware "
-             "Successful!!; 00 enable 1011",
-         8},
+        {"Success", [](Upgrade&) {}, true, kWriting + kSuccess + " after the commit" + kDone, 8},
         // The drive decides for itself whether the commit took.
         {"CommitRefused", [](Upgrade& u) { u.rig.drive->SetCommitFails(true); }, true,
-         kStart + "12 enable 1010; " + kProgress + kSuccess +
-             "; 12 progress 100; 12 asleep; 00 status Upgrade Firmware Successful!!; 00 enable "
-             "1011",
-         8},
+         kWriting + kSuccess + kDone, 8},
         {"UnfilledPayload", [](Upgrade& u) { std::memcpy(u.block.data(), "INSERT_FIRMWARE", 15); },
          false, "00 status Need Combine firmware first !!; 00 disable 1010", 0},
     };
@@ -144,6 +133,7 @@ TEST(UpgradeFirmware, EveryEnd) {
 
 const std::string kReset = "the drive was reset during the write (unit attention 29/00)";
 const std::string kAgain = ": writing again from the first chunk";
+const std::string kEnds = ": the write ends without the commit, after 3 restarts";
 
 // Every end of the passes, over every back-end. Failures count alike on their chunk, five
 // in a row end it. A reset (its sense passed on by each back-end) is written again from the
@@ -178,10 +168,7 @@ TEST(UpgradeFirmware, RetriesChunksAndWritesAgainAfterTheDriveLostItsDownload) {
             EXPECT_EQ(run.rig.Sent({OpWriteBuffer, WriteBufferSaveMode}), c.writes);
             EXPECT_EQ(run.rig.Sent({OpReadBuffer, ReadBufferDataMode}), c.reads);
             std::vector<std::string> notices = {"held"};  // the machine kept awake
-            for (char n : c.notices)
-                notices.push_back(kReset + (n == 'R' ? kAgain
-                                                     : ": the write ends without the "
-                                                       "commit, after 3 restarts"));
+            for (char n : c.notices) notices.push_back(kReset + (n == 'R' ? kAgain : kEnds));
             EXPECT_EQ(run.rig.feedback.notices, notices);
             const std::vector<int>& bar = run.rig.feedback.progress;
             EXPECT_EQ(std::count(bar.begin(), bar.end(), 0), std::min<long>(c.notices.size(), 3));

@@ -1,8 +1,8 @@
 // The payload block as the program reads it, and the combining tool's
 // command line over real files.
-#include <array>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -34,6 +34,12 @@ void WriteFile(const fs::path& path, const Bytes& contents) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(contents.data()),
                static_cast<std::streamsize>(contents.size()));
+}
+
+// The block at 0x4321 once more at the end.
+void AppendBlock(Bytes& bytes) {
+    const Bytes block(bytes.begin() + 0x4321, bytes.begin() + 0x4321 + PayloadBlockSize);
+    bytes.insert(bytes.end(), block.begin(), block.end());
 }
 
 Bytes ReadFile(const fs::path& path) {
@@ -81,6 +87,10 @@ class Combine : public ::testing::Test {
         std::copy(imageBytes.begin(), imageBytes.end(),
                   bytes.begin() + 0x4321 + PayloadImageOffset);
         return bytes;
+    }
+    int Inspect(const Bytes& bytes) {
+        WriteFile(output, bytes);
+        return Run({"--inspect", output.string()});
     }
     size_t Files() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
@@ -140,16 +150,11 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
         EXPECT_EQ(Files(), files);
         EXPECT_FALSE(fs::is_regular_file(output));
     };
-    for (const auto& [version, model, why] :
-         std::vector<std::array<std::string, 3>>{{"", "4", "empty"},
-                                                 {"1.580", "4", "longer than 4"},
-                                                 {"1\t5", "4", "printable"},
-                                                 {"1\x7f", "4", "printable"},
-                                                 {"1.58", "", "one digit"},
-                                                 {"1.58", "12", "one digit"},
-                                                 {"1.58", ":", "one digit"},
-                                                 {"1.58", "/", "one digit"}})
-        refused(Args(version, model), why.c_str());
+    const char* const texts[][3] = {{"", "4", "empty"},         {"1.580", "4", "longer than 4"},
+                                    {"1\t5", "4", "printable"}, {"1\x7f", "4", "printable"},
+                                    {"1.58", "", "one digit"},  {"1.58", "12", "one digit"},
+                                    {"1.58", ":", "one digit"}, {"1.58", "/", "one digit"}};
+    for (const auto& [version, model, why] : texts) refused(Args(version, model), why);
     std::vector<std::string> args = Args();
     args[0] += ".none";
     refused(args, "cannot read");
@@ -179,8 +184,7 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     } programs[] = {{[](Bytes& p) { p[0x4321 + 20] = 1; }, "no unfilled payload block"},
                     {[](Bytes& p) { p.assign(&p[0x4321], &p[0x4321] + PayloadBlockSize - 1); },
                      "no unfilled payload block"},
-                    {[](Bytes& p) { p.insert(p.end(), &p[0x4321], &p[0x4321] + PayloadBlockSize); },
-                     "2 unfilled payload blocks, not one"}};
+                    {AppendBlock, "2 unfilled payload blocks, not one"}};
     for (const auto& c : programs) {
         Bytes bytes = original;
         c.change(bytes);
@@ -198,15 +202,10 @@ TEST_F(Combine, HelpAndMalformedCommandLines) {
         EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
         EXPECT_EQ(out.str().substr(out.str().size() - 17), " when it cannot.\n");
     }
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"a", "b", "c"},
-                                               {"--inspect"},
-                                               {"z", "a"},
-                                               {"--inspect", "a", "b"},
-                                               {"--x", "a", "b", "c", "d"},
-                                               {"a", "b", "c", "d", "e", "f"}}) {
-        EXPECT_EQ(Run(args), 2);
+    for (const char* line :
+         {"", "a b c", "--inspect", "z a", "--inspect a b", "--x a b c d", "a b c d e f"}) {
+        std::istringstream words(line);
+        EXPECT_EQ(Run({std::istream_iterator<std::string>(words), {}}), 2) << line;
         EXPECT_EQ(err.str().rfind("usage: ", 0), 0u);
     }
 }
@@ -217,7 +216,7 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
     ASSERT_EQ(Run({"--inspect", program.string()}), 0);
     EXPECT_EQ(out.str(), "payload block at 0x4321: unfilled\n");
     Bytes two = Combined();
-    two.insert(two.end(), two.begin() + 0x4321, two.begin() + 0x4321 + PayloadBlockSize);
+    AppendBlock(two);
     const size_t second = two.size() - PayloadBlockSize;
     const std::string filled = ": filled\nversion: 1.58\nchecksum text: 0049\nimage checksum: ";
     const std::string at4321 = "payload block at 0x4321" + filled;
@@ -240,25 +239,19 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
          "holds 2 blocks that could be the payload"},
         {[&](Bytes& b) { b.resize(second + PayloadBlockSize - 1), b[0x4321 + 4] = 1; }, 1,
          "holds no payload block"},
-        {[](Bytes& b) {
-             b.insert(b.end(), b.begin() + 0x4321, b.begin() + 0x4321 + PayloadBlockSize);
-         },
-         1, "holds 3 blocks"},
+        {AppendBlock, 1, "holds 3 blocks"},
     };
     for (const auto& c : cases) {
         Bytes bytes = two;
         c.change(bytes);
-        WriteFile(output, bytes);
-        EXPECT_EQ(Run({"--inspect", output.string()}), c.code);
+        EXPECT_EQ(Inspect(bytes), c.code);
         EXPECT_NE((c.code ? err : out).str().find(c.text), std::string::npos)
             << out.str() << err.str();
     }
-    WriteFile(output, Bytes(PayloadBlockSize - 1, 0));
-    EXPECT_EQ(Run({"--inspect", output.string()}), 1);
+    EXPECT_EQ(Inspect(Bytes(PayloadBlockSize - 1, 0)), 1);
     EXPECT_EQ(Run({"--inspect", (folder / "none").string()}), 1);
     EXPECT_NE(err.str().find("cannot read"), std::string::npos);
-    programBytes.insert(programBytes.end(), programBytes.begin() + 0x4321,
-                        programBytes.begin() + 0x4321 + PayloadBlockSize);
+    AppendBlock(programBytes);
     WriteFile(program, programBytes);
     EXPECT_EQ(Run({"--inspect", program.string()}), 1);
     EXPECT_NE(err.str().find("holds 2 unfilled payload blocks"), std::string::npos);
@@ -281,17 +274,14 @@ TEST_F(Combine, InspectAcceptsOnlyHeadersTheToolCouldHaveWritten) {
     for (const auto& c : cases) {
         Bytes bytes = Combined();
         bytes[0x4321 + c.at] = c.byte;
-        WriteFile(output, bytes);
-        EXPECT_EQ(Run({"--inspect", output.string()}), c.found ? 0 : 1)
-            << c.at << " " << int(c.byte);
+        EXPECT_EQ(Inspect(bytes), c.found ? 0 : 1) << c.at << " " << int(c.byte);
     }
     // One character is enough for either text (version "1", checksum text "0"),
     // the rest of each field NUL.
     Bytes one = Combined();
     std::fill_n(&one[0x4321 + 1], 3, 0);
     std::fill_n(&one[0x4321 + 6], 3, 0);
-    WriteFile(output, one);
-    EXPECT_EQ(Run({"--inspect", output.string()}), 0);
+    EXPECT_EQ(Inspect(one), 0);
 }
 
 }  // namespace

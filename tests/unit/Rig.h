@@ -37,7 +37,6 @@ class Feedback : public OperatorFeedback {
     std::string journal;  // entries separated by "; "
     std::vector<std::string> status;
     std::vector<int> progress;
-    std::vector<std::string> attempts;  // "offset step" of each failed attempt
     std::vector<std::string> notices;
     int answer = AnswerYes;
     std::function<int()> openFiles = [] { return 0; };
@@ -63,9 +62,6 @@ class Feedback : public OperatorFeedback {
         Note("box " + text + (caption ? " | caption" : "") +
              (buttons == MessageButtons::YesNo ? " | yes/no" : ""));
         return answer;
-    }
-    void ChunkAttemptFailed(uint32_t offset, ChunkStep step) override {
-        attempts.push_back(FormatText("%X %d", offset, static_cast<int>(step)));
     }
     void Notice(const std::string& text) override { notices.push_back(text); }
 };
@@ -95,6 +91,17 @@ inline DeviceRecord Inquired(const char* vendor, const char* product, const char
     record.VersionMajor = major;
     record.VersionMinor = minor;
     return record;
+}
+
+inline bool Same(const DeviceRecord& a, const DeviceRecord& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// What an enumeration lists.
+inline DeviceList Listed(DeviceAccess& access) {
+    DeviceList list;
+    access.EnumerateDevices(list);
+    return list;
 }
 
 // A request as text: bytes in hex, the data address the carrier was handed
@@ -207,8 +214,7 @@ struct Rig {
     }
     // The first drive's record as the enumeration found it.
     DeviceRecord Found() {
-        DeviceList list;
-        access->EnumerateDevices(list);
+        const DeviceList list = Listed(*access);
         EXPECT_EQ(list.Count(), count);
         return list.Count() ? *list.At(0) : ZeroDeviceRecord();
     }

@@ -11,15 +11,12 @@
 namespace {
 
 #ifdef _WIN64
-std::string TempPath(const char* name) {
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    return std::string(folder) + name + std::to_string(GetCurrentProcessId());
-}
-
 // The simulated library next to the program stands in for the platform's.
 TEST(Win32AspiLibrary, RefusesABufferAbove4GbWithoutSendingIt) {
-    const std::string config = TempPath("aspi-sim-") + ".cfg";
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    const std::string config =
+        std::string(folder) + "aspi-sim-" + std::to_string(GetCurrentProcessId()) + ".cfg";
     std::ofstream(config) << "[adapter]\n[drive]\n";
     ASSERT_TRUE(SetEnvironmentVariableA("FLASH_SIM_CONFIG", config.c_str()));
     void* high = VirtualAlloc(reinterpret_cast<void*>(0x300000000ull), 0x4000,

@@ -53,8 +53,7 @@ TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
     rig.nodes.AddNode("/dev/sg3", drives.back(), 3, 4);
     rig.nodes.AddNode("/dev/sr3", add(0, "NOT A CD"), 5, 0);
     auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
-    DeviceList list;
-    access.EnumerateDevices(list);
+    const DeviceList list = Listed(access);
     std::string listed;
     for (int i = 0; i < list.Count(); ++i) {
         const DeviceRecord& r = *list.At(i);
@@ -79,8 +78,7 @@ TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
         EXPECT_TRUE(event.rfind("open ", 0) != 0 || event.find("read-only") != std::string::npos)
             << event;
     EXPECT_EQ(access.RefusedNodes().size(), 1u);  // /dev/sr1: the console says which and why
-    const DeviceRecord zero = ZeroDeviceRecord();
-    EXPECT_EQ(std::memcmp(&access.CurrentDevice, &zero, sizeof zero), 0);
+    EXPECT_TRUE(Same(access.CurrentDevice, ZeroDeviceRecord()));
 }
 
 TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
@@ -113,9 +111,7 @@ TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
         EXPECT_EQ(access.WriteBufferSave(chunk, 0, 0, sizeof chunk), opened ? 1 : 0);
         EXPECT_EQ(rig.nodes.Sent().size(), opened ? 1u : 0u);
         EXPECT_EQ(rig.nodes.OpenCount(), opened ? 1 : 0);
-        if (opened) {
-            EXPECT_EQ(rig.nodes.Events().back(), "open /dev/sr1 read-write exclusive");
-        }
+        EXPECT_TRUE(!opened || rig.nodes.Events().back() == "open /dev/sr1 read-write exclusive");
         rig.access.reset();  // a back-end that goes away closes what it holds
         EXPECT_EQ(rig.nodes.OpenCount(), 0);
     }
@@ -137,12 +133,28 @@ TEST(SgIo, WithoutRawIoTheKernelRefusesWriteBuffer) {
     EXPECT_EQ(access.ReadBufferData(chunk, 0, 0, sizeof chunk), 1);
 }
 
+std::vector<uint8_t> Bytes(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < hex.size(); i += 3) bytes.push_back(std::stoi(hex.substr(i, 2), 0, 16));
+    return bytes;
+}
+
+// What the kernel answers (the ioctl's error, the statuses, the sense bytes
+// in hex, the residual count) and what the back-end makes of it.
+struct Reply {
+    int ioctlError;
+    uint8_t status;
+    uint16_t host, driver;
+    const char* sense;
+    int resid, done;
+    std::string described;
+};
+
 // A kernel that answers every SG_IO as scripted, and whose nodes cannot name
 // their SCSI address.
 struct ScriptedKernel : SgIoPlatform {
-    int ioctlError = 0, next = 3;
-    sg_io_hdr reply{};
-    std::vector<uint8_t> sense;
+    Reply reply{0, 0, 0, 0, "", 0, 0, ""};
+    int next = 3;
     std::vector<int> sentOn;  // the descriptor of each SG_IO
 
     int Open(const char*, int) override { return next++; }
@@ -150,32 +162,20 @@ struct ScriptedKernel : SgIoPlatform {
     int SendSgIo(int fd, sg_io_hdr& h) override {
         sentOn.push_back(fd);
         h.status = reply.status;
-        h.host_status = reply.host_status;
-        h.driver_status = reply.driver_status;
+        h.host_status = reply.host;
+        h.driver_status = reply.driver;
         h.resid = reply.resid;
+        const std::vector<uint8_t> sense = Bytes(reply.sense);
         h.sb_len_wr = static_cast<unsigned char>(sense.size());
         std::copy(sense.begin(), sense.end(), h.sbp);
-        return ioctlError;
+        return reply.ioctlError;
     }
     int ReadScsiAddress(int, ScsiAddress&) override { return ENOTTY; }
     bool HoldsRawIoCapability() override { return true; }
 };
 
-std::vector<uint8_t> Bytes(const std::string& hex) {
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < hex.size(); i += 3) bytes.push_back(std::stoi(hex.substr(i, 2), 0, 16));
-    return bytes;
-}
-
 TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
-    const struct {
-        int ioctlError;
-        uint8_t status;
-        uint16_t host, driver;
-        const char* sense;
-        int resid, done;
-        std::string described;
-    } cases[] = {
+    const Reply cases[] = {
         {0, 0, 0, 0, "", 0, 1, "completed"},
         {EPERM, 0, 0, 0, "", 0, 0, "SG_IO failed: errno 1 (Operation not permitted)"},
         {0, 0x02, 0, 0x08, "70 00 05 00 00 00 00 0A 00 00 00 00 24", 0, 0,
@@ -207,12 +207,7 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
     };
     for (const auto& c : cases) {
         auto owned = std::make_unique<ScriptedKernel>();
-        owned->ioctlError = c.ioctlError;
-        owned->reply.status = c.status;
-        owned->reply.host_status = c.host;
-        owned->reply.driver_status = c.driver;
-        owned->reply.resid = c.resid;
-        owned->sense = Bytes(c.sense);
+        owned->reply = c;
         SgIoDeviceAccess access(std::move(owned));
         DeviceRecord record = ZeroDeviceRecord();
         StoreSgIoNode(record, {SgIoNodeKind::Generic, 4});
@@ -230,8 +225,7 @@ TEST(SgIo, ACommandIsDoneOnlyWhenEveryLayerSaysSo) {
     auto owned = std::make_unique<ScriptedKernel>();
     ScriptedKernel& kernel = *owned;
     SgIoDeviceAccess access(std::move(owned));
-    DeviceList list;
-    access.EnumerateDevices(list);
+    const DeviceList list = Listed(access);
     ASSERT_EQ(kernel.sentOn.size(), 32u);
     EXPECT_EQ(kernel.sentOn.front() + kernel.sentOn.back(), 3 + 3 + 31);
     EXPECT_EQ(list.Count(), 0);
