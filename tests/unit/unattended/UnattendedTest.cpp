@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "tests/unit/Rig.h"
 #include "unattended/BackupName.h"
@@ -14,66 +15,36 @@
 
 namespace {
 
-// A drive's verdicts for a firmware: the guard's, and whether it carries the
-// firmware already (the texts without their padding, and only for a version
-// that can be a revision of the model). Those of a drive that passes: Runs.
-TEST(Unattended, GuardAndUpToDateVerdicts) {
-    const struct {
-        int model;
-        const char *product, *revision, *version;
-        UpToDateVerdict::State state;
-        const char *guard, *upToDate;  // the reasons
-    } cases[] = {
-        {4, "16X             ", "6.0V", "5.1V", UpToDateVerdict::Differs,
-         "\"6.0V\" does not match \"5.*V\"",
-         "not up to date: the drive's firmware \"6.0V\", this firmware \"5.1V\""},
-        {4, "16X", "5.1V", "5.1V", UpToDateVerdict::Current,
-         "the drive is \"DVD-ROM 16X\", the firmware is for \"DVD-ROM 16X             \"",
-         "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\""},
-        {5, "16X             ", "5.1V", "5.1V", UpToDateVerdict::CannotJudge,
-         "the firmware is for \"QUORALI HK-3100LS       \"",
-         "up to date cannot be judged: the firmware's version \"5.1V\" is no revision of this "
-         "model (\"5.*VA\")"},
-        {208, "16X             ", "5.0V", "5.1V", UpToDateVerdict::CannotJudge,
-         "model digit 208 names no drive model", "model digit 208 names no drive model"},
-    };
-    for (const auto& c : cases) {
-        const DeviceRecord drive = Inquired("DVD-ROM ", c.product, c.revision);
-        const GuardVerdict guard = JudgeDrive(static_cast<uint8_t>(c.model), drive);
-        const UpToDateVerdict verdict =
-            JudgeUpToDate(static_cast<uint8_t>(c.model), c.version, drive);
-        EXPECT_FALSE(guard.passes) << c.model << c.product << c.revision;
-        EXPECT_NE(guard.reason.find(c.guard), std::string::npos) << guard.reason;
-        EXPECT_EQ(verdict.state, c.state) << c.model << c.version << "/" << c.revision;
-        EXPECT_NE(verdict.reason.find(c.upToDate), std::string::npos) << verdict.reason;
-    }
+// The guard's reasons for a drive of another revision and for a model digit
+// that names none (nor can up to date be judged then); the verdicts: the
+// payload_guard fuzz target, and Runs.
+TEST(Unattended, GuardRefusals) {
+    const DeviceRecord drive = Inquired("DVD-ROM ", "16X             ", "6.0V");
+    EXPECT_EQ(JudgeDrive(4, drive).reason + "|" + JudgeDrive(208, drive).reason + "|" +
+                  JudgeUpToDate(208, "5.1V", drive).reason,
+              "firmware version \"6.0V\" does not match \"5.*V\"|the firmware's model digit 208 "
+              "names no drive model, so no drive can be vouched for|up to date cannot be judged: "
+              "the firmware's model digit 208 names no drive model");
 }
 
-// On battery only when the system says so: a system battery and no supply online.
+// Not on battery whenever the system does not say it is (on battery: Runs).
+// Linux: the other texts and which supplies count: the console scenarios and
+// the power_supply fuzz target.
 TEST(Unattended, PowerVerdicts) {
-    const struct {
-        bool known;
-        unsigned ac, flag;
-        bool onBattery;
-        const char* reason;
-    } windows[] = {
-        {false, 0, 1, false, "power status: the system does not report it"},
-        {true, 0, 0, true, "on battery"},
-        {true, 255, 2, false, "not on battery (AC line status 255"},
-        {true, 0, 128, false,
-         "no battery known to the system (AC line status 0, battery flag 128)"},
-        {true, 0, 255, false, "no battery known"},
-    };
-    for (const auto& c : windows) {
-        const PowerVerdict verdict = JudgeWindowsPower(c.known, c.ac, c.flag);
-        EXPECT_EQ(verdict.onBattery, c.onBattery) << c.ac << " " << c.flag;
-        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << verdict.reason;
+    std::string reasons;
+    for (const auto& [known, ac, flag] :
+         {std::tuple{false, 0u, 1u}, {true, 255u, 2u}, {true, 0u, 128u}, {true, 0u, 255u}}) {
+        const PowerVerdict verdict = JudgeWindowsPower(known, ac, flag);
+        EXPECT_FALSE(verdict.onBattery) << ac << " " << flag;
+        reasons += verdict.reason + "|";
     }
-    // Linux: the other texts and which supplies count: the console
-    // scenarios and the power_supply fuzz target.
     EXPECT_EQ(
-        JudgeLinuxPower({{"AC", "Mains", "", 0, -1}, {"hid", "Battery", "Device", -1, 1}}).reason,
-        "power status: no system battery");
+        reasons + JudgeLinuxPower({{"AC", "Mains", "", 0, -1}, {"hid", "Battery", "Device", -1, 1}})
+                      .reason,
+        "power status: the system does not report it|power status: not on battery (AC line "
+        "status 255, battery flag 2)|power status: no battery known to the system (AC line "
+        "status 0, battery flag 128)|power status: no battery known to the system (AC line "
+        "status 0, battery flag 255)|power status: no system battery");
 }
 
 TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
@@ -87,20 +58,14 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
         {"        ", "  DVD-ROM       ", "1.0 ", 1, "DVD-ROM_1.0.bin"},
         {"A\\B/C:D*", "E?F\"G<H>I|J\x01K\x7F", "\xE9\t~.", 1, "A_B_C_D__E_F_G_H_I_J_K____~..bin"},
         {"        ", "                ", "    ", 1, "drive.bin"},
-        {"", "", "", 3, "drive-3.bin"},
-        {"NUL     ", "", "", 1, "_NUL.bin"},
-        {"", "con", "", 1, "_con.bin"},
         {"", "", "Aux", 2, "_Aux-2.bin"},
         {"Com1", "", "", 1, "_Com1.bin"},
         {"LPT9    ", "", "", 1, "_LPT9.bin"},
         {"nul.x", "", "", 1, "_nul.x.bin"},
-        {"NUL     ", "", ".5", 1, "NUL_.5.bin"},
         {"CLOCK$", "", "", 1, "_CLOCK$.bin"},
         {"COM0", "", "", 1, "COM0.bin"},
-        {"KEY1", "", "", 1, "KEY1.bin"},
         {"COM10", "", "", 1, "COM10.bin"},
         {"CONSOLE", "", "", 1, "CONSOLE.bin"},
-        {"PRN", "X", "", 1, "PRN_X.bin"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(BackupFileName(Inquired(c.vendor, c.product, c.revision), c.attempt), c.name);
@@ -113,14 +78,9 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
 }
 
 // Every exit code, each of the Windows program's explained on a line of the
-// usage (it never asks to confirm), as every switch is; the texts of the log
-// and addresses.
-TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
+// usage (it never asks to confirm); the texts of the log and addresses.
+TEST(Unattended, ExitCodesLogTextAndAddresses) {
     const std::string usage = std::string("\r\n") + UsageText + "\r\n";
-    for (const char* name :
-         {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT", "FORCE", "REINSTALL",
-          "IGNOREPOWER", "VERIFY", "RESTORE=FILE", "?, /HELP"})
-        EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
     std::string codes;
     for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::BadRestoreFile); ++outcome) {
         const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
@@ -134,7 +94,6 @@ TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
               "1237/75 0/0 1/1 13/4 ");
     EXPECT_STREQ(LinuxOutcomeText(RunOutcome::Upgraded),
                  "upgraded, the drive loads the new firmware after a power cycle");
-    EXPECT_STREQ(LinuxOutcomeText(RunOutcome::OnBattery), OutcomeText(RunOutcome::OnBattery));
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
     EXPECT_EQ(EscapedText("a\tb\x1B[31m\x7F\xE9 ~\\"), "a\\x09b\\x1b[31m\\x7f\\xe9 ~\\");
     DeviceRecord drive = Inquired("V", "P", "R");
@@ -147,13 +106,11 @@ TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
     EXPECT_EQ(texts, "1:0|E:|C:\\t\\a|C:\\t\\a|C:a|a|t/a|db\\a|\\\\pc\\c:\\a|");
 }
 
-// Everything around a run: drives behind letters E, F, ... (model '4'
-// passes the guard, 'u' too and carries the firmware already, 'o' is the
-// same model with revision 4.9V, any other character is another model);
-// the log, the clock, the backup folder, the restart, the power status, the
-// files a restore reads, a console's view (its lines in the log, "observer:
-// ..."), the file a save writes (f.bin, its record among the files), and
-// what the start of the Windows program asks of the system.
+// Everything around a run (the seams it derives from): drives behind letters
+// E, F, ... (model '4' passes the guard, 'u' too and carries the firmware
+// already, 'o' is the same model with revision 4.9V, any other character is
+// another model); a console's view goes to the log ("observer: ..."), the
+// file a save writes (f.bin) and its record to the files.
 struct World : ProgramStartPlatform,
                DriveBackend,
                LogClock,
@@ -217,7 +174,6 @@ struct World : ProgramStartPlatform,
         }
         Named Name(const std::string& to) override {
             if (w.files.count(to)) return Named::NameTaken;
-            if (w.arranged == "no name") return Named::Failed;
             return Move(to), Named::Yes;
         }
         bool Unname() override { return Move(temporary), true; }
@@ -245,9 +201,7 @@ struct World : ProgramStartPlatform,
     }
     int OpenProcessToken() override { return 1; }
     void LookupShutdownPrivilege() override {}
-    unsigned long EnableShutdownPrivilege() override {
-        return arranged == "no privilege" ? 1300 : 0;
-    }
+    unsigned long EnableShutdownPrivilege() override { return 0; }
     int RequestRestart(unsigned) override { return arranged != "no restart"; }
     void ShowMessage(const char* text, const char*) override { events += text, events += ";"; }
     void QuietSystemErrors() override { events += "quiet;"; }
@@ -283,12 +237,9 @@ struct World : ProgramStartPlatform,
         seams.files = this;
         return seams;
     }
-    // A file whose contents are "unreadable" cannot be read.
     Result Read(const std::string& path, size_t limit, std::string& data,
                 std::string& why) override {
-        why = sources.count(path) ? "unreadable" : "missing";
-        if (!sources.count(path) || sources[path] == "unreadable")
-            return sources.count(path) ? Result::Failed : Result::Missing;
+        if (!sources.count(path)) return why = "missing", Result::Missing;
         data = sources[path].substr(0, limit + 1);
         return Result::Read;
     }
@@ -362,11 +313,9 @@ struct World : ProgramStartPlatform,
             rig.drive->AddFault(
                 {faults[fault], static_cast<uint32_t>(std::stoul(what.substr(1), 0, 16)), 5});
         // Backups of earlier runs, without records, or a record alone.
-        const char* first =
-            what == "taken record" ? "DVD-ROM_16X_5.0V.txt" : "DVD-ROM_16X_5.0V.bin";
         for (int n = 1; n <= (what == "all taken" ? 100 : what.find("taken") != std::string::npos);
              ++n)
-            files[n == 1 ? first : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] = {1};
+            files[n == 1 ? "DVD-ROM_16X_5.0V.bin" : FormatText("DVD-ROM_16X_5.0V-%d.bin", n)] = {1};
         arranged = what;
         if (what == "leftover") files["unfinished-backup-1.tmp"].assign(9, 0);
         if (what.find("backup") == 0) ArrangeBackup(what);
@@ -378,7 +327,7 @@ struct World : ProgramStartPlatform,
             std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
         if (what == "version 1.58") block = PayloadBlock('4', "1.58");
-        if (what.find("old ") == 0) files[what == "old file" ? "f.bin" : "f.txt"] = {1};
+        if (what == "old record") files["f.txt"] = {1};
     }
     // A backup C:\b\fw.bin (all 'Z') of a DVD-ROM 16X 4.9V with its record,
     // and what else the words ask for.
@@ -391,11 +340,8 @@ struct World : ProgramStartPlatform,
                                               ImageSize, Now(), "x"),
                                "\r\n");
         if (what == "backup damaged") image[0x4321] ^= 1;
-        if (what == "backup short") image.pop_back();
         if (what == "backup without record") sources.erase("C:\\b\\fw.txt");
         if (what == "backup, bad record") record += "x=1";
-        if (what == "backup, unreadable record") record = "unreadable";
-        if (what == "backup, record of 256 KB") record.replace(record.find("131072"), 6, "262144");
     }
 };
 
@@ -409,32 +355,26 @@ TEST(Unattended, Runs) {
         const char *written, *logged;
     } cases[] = {
         {"4", "x /S /LOG=C:\\fw.log", "", 3010, "1",
-         "2024-05-01 03:04:07 Flash Upgrade Program 1.58, switches: /S /LOG=C:\\fw.log|"
-         "Payload: firmware 5.1V for model 4, checksum 00D4|"
-         "Platform: Windows NT family, SCSI pass-through|Drives found: 1|"
-         "Drive 0 at E:, vendor \"DVD-ROM \", product \"16X             \", revision \"5.0V\", "
-         "version 1.0, flash 0x20000 bytes|Drive 0: model guard passes: \"DVD-ROM 16X        "
-         "     \" with firmware version \"5.0V\" matches \"5.*V\"|Drive 0: not up to date: the "
-         "drive's firmware \"5.0V\", this firmware \"5.1V\"|observer: to write [0]|power status: "
-         "not on battery (AC line status 1, battery flag 1)|Drive 0: status: Upgrade "
-         "Firmware...|Drive 0: status: Upgrade Firmware Successful!!|Drive 0: upgraded|"
-         "Result: upgraded, restart needed, exit code 3010"},
+         "2024-05-01 03:04:07 Flash Upgrade Program 1.58, switches: /S /LOG=C:\\fw.log|Payload: "
+         "firmware 5.1V for model 4, checksum 00D4|Platform: Windows NT family, SCSI pass-through|"
+         "Drives found: 1|revision \"5.0V\", version 1.0, flash 0x20000 bytes|Drive 0: model guard "
+         "passes: \"DVD-ROM 16X             \" with firmware version \"5.0V\" matches \"5.*V\"|"
+         "Drive 0: not up to date: the drive's firmware \"5.0V\", this firmware \"5.1V\"|observer: "
+         "to write [0]|power status: not on battery (AC line status 1, battery flag 1)|Drive 0: "
+         "status: Upgrade Firmware...|Drive 0: upgraded|Result: upgraded, restart needed, exit "
+         "code 3010"},
         // A repeated run: the drive carries the firmware; nothing backed up,
         // written or restarted.
         {"u", "x /S /BACKUP=C:\\b /REBOOT", "", 0, "0",
          "observer: Drive 0: up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"; "
-         "not written|observer: to write []|!backup|!status:|!Restart:|!power status|"
-         "Result: up to date, nothing written, exit code 0"},
-        {"u", "x /S /REINSTALL /BACKUP=C:\\b", "battery", 1237, "0",
-         "up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"; written again|"
-         "observer: power status: on battery (AC line status 0, battery flag 1): nothing written, "
-         "try again on mains power|!backup|!: status:|Result: on battery, nothing written"},
+         "not written|observer: to write []|!backup|!status:|!Restart:|!power status|Result: up to "
+         "date, nothing written, exit code 0"},
         {"u", "x /S /REINSTALL /IGNOREPOWER /BACKUP=C:\\b", "battery", 3010, "1",
          "observer: to write [0]|power status: not asked|observer: drive 0 backed up to "
          "C:\\backup\\DVD-ROM_16X_5.1V.bin|Drive 0: upgraded"},
         {"u4", "x /S", "", 3010, "01",
-         "Drive 0: up to date: the drive's firmware|observer: to write [1]|!Drive 0: status|"
-         "Drive 1: upgraded|Result: upgraded, restart needed"},
+         "Drive 0: up to date: the drive's firmware|observer: to write [1]|!Drive 0: status|Drive "
+         "1: upgraded|Result: upgraded, restart needed"},
         {"4", "x /S", "version 1.58", 3010, "1",
          "observer: Drive 0: up to date cannot be judged: the firmware's version \"1.58\" is no "
          "revision of this model (\"5.*V\"); written as before|Drive 0: upgraded"},
@@ -444,90 +384,64 @@ TEST(Unattended, Runs) {
          "firmware \"5.1V\"; would not be written|observer: to write [0]|!power status|!status:|"
          "Result: a drive would be written, exit code 1"},
         {"u", "x /CHECK /REINSTALL", "", 1, "0", "5.1V\"; would be written again"},
-        {"4", "x /CHECK", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
         // The backup and its record are flushed under temporary names, then
         // take the first name not taken, the record first, before the
         // upgrade. A temporary found is said.
         {"4", "x /S /BACKUP=C:\\b", "taken", 3010, "1",
-         "folder: flushed unfinished-backup-1.tmp|folder: flushed unfinished-backup-2.tmp|"
-         "!named DVD-ROM_16X_5.0V.txt|folder: named DVD-ROM_16X_5.0V-2.txt|folder: named "
-         "DVD-ROM_16X_5.0V-2.bin|"
-         "Drive 0: backup written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|"
-         "Drive 0: record written: C:\\backup\\DVD-ROM_16X_5.0V-2.txt|"
-         "Drive 0: status: Upgrade Firmware..."},
-        {"4", "x /S /BACKUP=C:\\b", "taken record", 3010, "1",
-         "!named DVD-ROM_16X_5.0V.bin|folder: named DVD-ROM_16X_5.0V-2.txt|named "
-         "DVD-ROM_16X_5.0V-2.bin"},
+         "flushed unfinished-backup-1.tmp|flushed unfinished-backup-2.tmp|!named "
+         "DVD-ROM_16X_5.0V.txt|named DVD-ROM_16X_5.0V-2.txt|named DVD-ROM_16X_5.0V-2.bin|backup "
+         "written: C:\\backup\\DVD-ROM_16X_5.0V-2.bin (131072 bytes)|record written: "
+         "C:\\backup\\DVD-ROM_16X_5.0V-2.txt|status: Upgrade Firmware..."},
         {"4", "x /S /BACKUP=C:\\b", "taken late", 3010, "1",
-         "folder: named DVD-ROM_16X_5.0V.txt|folder: named unfinished-backup-2.tmp|folder: named "
-         "DVD-ROM_16X_5.0V-2.txt|folder: named DVD-ROM_16X_5.0V-2.bin"},
+         "named DVD-ROM_16X_5.0V.txt|named unfinished-backup-2.tmp|named DVD-ROM_16X_5.0V-2.txt|"
+         "named DVD-ROM_16X_5.0V-2.bin"},
         {"4", "x /S /BACKUP=C:\\b", "leftover", 3010, "1",
-         "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup: a run "
-         "that was stopped before its backup was whole left it there; remove it|Platform:|"
+         "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup|Platform:|"
          "flushed unfinished-backup-2.tmp|named DVD-ROM_16X_5.0V.bin"},
         {"4", "x /S /BACKUP=C:\\b", "all taken", 1603, "0",
-         "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|Drive 0: not "
-         "written: no backup"},
-        {"4", "x /S /BACKUP=C:\\b", "no name", 1603, "0",
-         "Drive 0: backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V.bin|!status: Upgrade"},
+         "backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|not written: no backup"},
         {"4", "x /S /BACKUP=C:\\b", "short write", 1603, "0",
-         "Drive 0: backup: cannot write C:\\backup\\unfinished-backup-1.tmp, removed|"
-         "Drive 0: not written: no backup|!status: Upgrade|Result: failed, exit code 1603"},
+         "backup: cannot write C:\\backup\\unfinished-backup-1.tmp, removed|not written: no backup|"
+         "!status: Upgrade|Result: failed"},
         {"4", "x /S /BACKUP=C:\\b", "no flush", 1603, "0",
-         "flushed unfinished-backup-1.tmp|backup: cannot write C:\\backup\\unfinished-backup-1."
-         "tmp, removed|!named"},
+         "flushed unfinished-backup-1.tmp|backup: cannot write "
+         "C:\\backup\\unfinished-backup-1.tmp, removed|!named"},
         {"4", "x /S /BACKUP=C:\\b", "f8000", 1603, "0",
-         "Drive 0: attempt at flash offset 0x08000 failed: flash read|Drive 0: status: Error "
-         "Happen in ID 0 OFFSET 0x8000|Drive 0: backup: the flash could not be read|"
-         "Drive 0: not written: no backup|!status: Upgrade"},
+         "backup: the flash could not be read|not written: no backup|!status: Upgrade"},
         {"4", "x /S /BACKUP=C:\\none", "no folder", 87, "0",
          "Backup folder not found: C:\\none|!Platform:"},
         {"x", "x /S /REBOOT", "", 2, "0",
-         "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X|No drive that this firmware "
-         "is for|!Restart:|Result: no drive that this firmware is for, exit code 2"},
+         "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X|No drive that this firmware is "
+         "for|!Restart:|Result: no drive that this firmware is for, exit code 2"},
         {"x", "x /S /FORCE", "", 3010, "1", "Drive 0: model guard skipped (forced): the drive is"},
         {"4", "x /S", "w14000", 1603, "0",
-         "Drive 0: attempt at flash offset 0x14000 failed: write|Drive 0: status: Error Happen "
-         "in ID 1 OFFSET 0x4000|Drive 0: not upgraded"},
-        {"4", "x /S", "r14000", 1603, "0", "attempt at flash offset 0x14000 failed: read-back"},
-        {"4", "x /S", "c14000", 1603, "0", "attempt at flash offset 0x14000 failed: compare"},
-        {"4", "x /S /REBOOT", "", 1641, "1",
-         "Drive 0: upgraded|Restart: requested with flags 0x12|Result: upgraded, restart started"},
-        {"4", "x /S /REBOOT", "no privilege", 1603, "1",
-         "Restart: Reboot : AdjustTokenPrivileges Fail!!|requested with flags 0x12"},
+         "attempt at flash offset 0x14000 failed: write|Drive 0: not upgraded"},
         {"4", "x /S /REBOOT", "no restart", 1603, "1",
          "requested with flags 0x12|Restart: Reboot : ExitWindowsEx Fail!!"},
-        {"4", "x /S", "unfilled", 13, "0",
-         "Payload: unfilled|!Platform:|Result: bad payload, nothing sent"},
         {"4", "x /S", "damaged", 13, "0",
          "Payload: checksum does not match (0094 / 00D4)|!Platform:"},
         // Listing needs no payload.
         {"4x", "x /LIST", "unfilled", 0, "00",
-         "Payload: unfilled|Drive 0: model guard passes: |matches \"5.*V\"; up to date cannot be "
-         "judged|Drive 1 at F:, vendor \"SIMDRIVE\"|Drive 1: model guard refuses|!status:|"
-         "Result: listed, exit code 0"},
+         "Payload: unfilled|matches \"5.*V\"; up to date cannot be judged|Drive 1: model guard "
+         "refuses|!status:|Result: listed"},
         {"44", "x /S", "w14000", 1603, "01", "Drive 0: not upgraded|Drive 1: upgraded|failed"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
         {"44", "x /S /DRIVE=2", "", 2, "00", "The chosen drive was not found"},
-        {"44", "x /S /DRIVE=G:", "", 2, "00", "The chosen drive was not found"},
-        {"44", "x /S /DRIVE=0:0", "", 2, "00", "The chosen drive was not found"},
-        {"44", "x /LIST /DRIVE=3", "", 2, "00", "The chosen drive was not found"},
         // On Windows 95/98 a drive is chosen by adapter and target: the one
         // drive sits at target 1 of adapter 0.
         {"4", "x /S /DRIVE=0:1", "aspi", 3010, "1", "Drive 0: upgraded"},
         {"4", "x /S /DRIVE=1:1", "aspi", 2, "0", "The chosen drive was not found"},
-        {"4", "x /S /DRIVE=0:2", "aspi", 2, "0", "The chosen drive was not found"},
         // A backup put back: its record says which drives it is for and when
         // one carries it; a file that is not whole and as recorded reaches no
         // drive, forced or not; without a record only a forced run writes.
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /BACKUP=C:\\b", "backup", 3010, "1",
          "Restore: C:\\b\\fw.bin, 131072 bytes, SHA-256 |as its record says: vendor \"DVD-ROM \", "
          "product \"16X             \", revision \"4.9V\", chip code 0x3120, version 0.0, read on "
-         "2024-05-01 03:04:07 by x|!Payload:|Drive 0: model guard passes: \"DVD-ROM 16X       "
-         "      \" with chip code 0x3120, as the backup's drive|Drive 0: not up to date: the "
-         "drive's firmware \"5.0V\", the backup's \"4.9V\"|Drive 0: backup written|Drive 0: "
-         "upgraded|Result: upgraded, restart needed"},
+         "2024-05-01 03:04:07 by x|!Payload:|Drive 0: model guard passes: \"DVD-ROM 16X            "
+         " \" with chip code 0x3120, as the backup's drive|Drive 0: not up to date: the drive's "
+         "firmware \"5.0V\", the backup's \"4.9V\"|Drive 0: backup written|Drive 0: upgraded|"
+         "Result: upgraded, restart needed"},
         {"o", "x /S /RESTORE=C:\\b\\fw.bin", "backup", 0, "0",
          "observer: Drive 0: up to date: the drive's firmware \"4.9V\" is the backup's \"4.9V\"; "
          "not written"},
@@ -540,51 +454,32 @@ TEST(Unattended, Runs) {
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup damaged", 13, "0",
          "observer: Restore: C:\\b\\fw.bin is damaged: its SHA-256 is |, its record's |!Platform:|"
          "Result: backup file refused, nothing sent, exit code 13"},
-        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup short", 13, "0",
-         "Restore: C:\\b\\fw.bin holds 131071 bytes, a drive's flash 131072 (0x20000)"},
-        {"4", "x /S /RESTORE=C:\\b\\none.bin", "backup", 13, "0",
-         "Restore: cannot read C:\\b\\none.bin: missing"},
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup without record", 3010, "1",
          "; no record: the backup's origin cannot be checked (forced)|model guard skipped "
-         "(forced): "
-         "no record|up to date cannot be judged: no record: the backup's origin cannot be "
-         "checked; written as before|Drive 0: upgraded"},
+         "(forced): no record|up to date cannot be judged: no record|Drive 0: upgraded"},
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, bad record", 13, "0",
          "Restore: the record C:\\b\\fw.txt is malformed: line 11: unknown key \"x\""},
-        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, unreadable record", 13, "0",
-         "Restore: cannot read the record C:\\b\\fw.txt: unreadable"},
-        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup, record of 256 KB", 13, "0",
-         "the record C:\\b\\fw.txt is of a flash of 262144 bytes"},
         // Verify: each drive's flash read and held against the image.
         {"4x", "x /VERIFY", "holds the image", 0, "00",
          "Drive 1: model guard refuses|Drive 0: the flash equals the image|Result: every drive "
          "holds exactly the image, exit code 0"},
         {"4x", "x /VERIFY /FORCE", "differs in 2 chunks", 1, "00",
          "observer: Drive 0: the flash differs from the image: first at offset 0x08010, in 2 of 8 "
-         "chunks of 16 KB|Drive 1: the flash differs|!status:|Result: a drive's flash differs "
-         "from the image, exit code 1"},
+         "chunks of 16 KB|Drive 1: the flash differs|!status:|Result: a drive's flash differs from "
+         "the image, exit code 1"},
         {"4", "x /VERIFY", "f8000", 1603, "0",
          "attempt at flash offset 0x08000 failed: flash read|Drive 0: the flash could not be read|"
          "Result: failed"},
         {"x", "x /VERIFY", "", 2, "0", "model guard refuses|No drive that this firmware is for"},
-        {"4", "x /VERIFY", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
         // The console's Save: the chosen drive's flash, whatever its model,
-        // into a file replaced only when allowed (then the question is
-        // answered yes), its record beside it, put there just before the file
-        // and removed when the file then fails. (What they hold: the
-        // drive_answers fuzz target.)
+        // its record beside it, removed when the file then fails (what they
+        // hold: the drive_answers fuzz target; a file there: the console's).
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "", 0, "0", "model guard not needed to read"},
-        {"x", "x /LIST /DRIVE=0 /SAVE=f.bin /OVERWRITE", "old file", 0, "0",
-         "Drive 0: answered yes: "},
-        {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "old file", 1603, "0", "Save: File f.bin Exist"},
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "old record", 1603, "0",
          "Save: File f.txt Exist, User cancel ..."},
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "save fails", 1603, "0", "Cant write the file"},
         {"x", "x /LIST /DRIVE=0 /SAVE=f.txt /OVERWRITE", "", 87, "0",
          "Save: f.txt would be its own record: give it another extension"},
-        {"x", "x /LIST /SAVE=f.bin", "", 87, "0", "Save: needs one chosen drive"},
-        {"4", "x /S", "no back-end", 1603, "0",
-         "Back-end failed: Initialized Failed (Windows NT/2000)!!"},
         {"4", "x /S", "dead back-end", 1603, "0", "Back-end failed:|!Drives found"},
     };
     for (const auto& c : cases) {
@@ -611,13 +506,11 @@ TEST(Unattended, Runs) {
 const std::string Global = "Global\\FlashUpgradeProgram;", Plain = "FlashUpgradeProgram;";
 
 // Which path the command line takes, the mark of the running copy, where its
-// log goes and what it holds (as Runs). At the default log's candidates in
-// TEMP stand what planted says, from the first ('l' a file of 2 hard links,
-// 'r' a reparse point, 'u' a file that does not open, 'x' a file), at
-// C:\hl.log one of 2 hard links. A
-// refused default log (a link another user may have planted in a shared
-// TEMP) gives way to a new file beside it, whose first line says why;
-// Windows 95/98 go on without a log as before. A refused /LOG: 87.
+// log goes and what it holds (as Runs). planted: what stands at the default
+// log's candidates in TEMP, from the first (as OpenLog reads it). A refused
+// default log (a link another user may have planted in a shared TEMP) gives
+// way to a new file beside it, whose first line says why; Windows 95/98 go
+// on without a log as before. A refused /LOG (C:\hl.log: 2 hard links): 87.
 TEST(Unattended, ProgramStart) {
     const std::string T = "C:\\TEMP\\FlashUpgrade", Log = T + ".log";
     const std::string listed = "quiet;" + Global + "backend;";
@@ -633,18 +526,12 @@ TEST(Unattended, ProgramStart) {
          Global + Plain + "Another copy of the Flash Upgrade Program is already running.;", "", ""},
         {"x", "T", "", false, 0, Global + "dialog;", "", ""},
         {"x /S /HELP", "", "", false, 0, UsageText + std::string(";"), "", ""},
-        {"x /S /X", "", "", false, 87, "quiet;", Log,
-         "Command line refused: unknown switch: /X|Result: bad usage, nothing touched"},
         {"x /S /LOG=C:\\hl.log", "", "", false, 87, "quiet;", Log,
          "Flash Upgrade Program|Cannot open the log C:\\hl.log: it has 2 hard links"},
-        {"x /S", "NH", "", false, 1618, "quiet;" + Global + Plain, Log, "already running"},
         {"x /S", "NN", "", false, 13, "quiet;" + Global + Plain, Log,
          "Payload: unfilled (Need Combine firmware first !!)"},
         {"x /LIST /LOG=C:\\fw.log", "NT", "", false, 1603, "quiet;" + Global + Plain + "backend;",
          "C:\\fw.log", "Back-end failed: Initialized Failed"},
-        {"x /LIST", "T", "l", false, 1603, listed, T + "-2.log",
-         "^Log " + Log + " not written: it has 2 hard links (another name leads to the same " +
-             "file); this run logs to " + T + "-2.log"},
         {"x /LIST", "T", "rx", false, 1603, listed, T + "-3.log",
          "^not written: it is a reparse point (a link to another file); this run logs to " + T +
              "-3.log"},
