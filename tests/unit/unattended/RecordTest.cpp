@@ -13,9 +13,8 @@ std::string Hex(Sha256Digest (*digest)(const uint8_t*, size_t), const std::strin
     return Sha256Hex(digest(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
 }
 
-// FIPS 180-2's vectors (and the empty message), through the build's digest
-// and this program's own; natively the two agree on every length of the
-// padding's tail and beyond.
+// Known digests, through the build's digest and this program's own; natively
+// the two agree on every length of the padding's tail and beyond.
 TEST(Record, Sha256) {
     const struct {
         std::string message;

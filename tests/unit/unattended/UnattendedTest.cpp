@@ -92,8 +92,6 @@ TEST(Unattended, ExitCodesLogTextAndAddresses) {
     EXPECT_EQ(codes,
               "0/0 0/0 3010/0 1641/0 1603/1 2/3 13/4 87/2 1618/5 0/0 1603/5 1602/1 0/0 1/1 "
               "1237/75 0/0 1/1 13/4 ");
-    EXPECT_STREQ(LinuxOutcomeText(RunOutcome::Upgraded),
-                 "upgraded, the drive loads the new firmware after a power cycle");
     EXPECT_EQ(AsciiLogText("a\tb\r\nc\x01\x7F\xE9 ~"), "a b  c??? ~");
     EXPECT_EQ(EscapedText("a\tb\x1B[31m\x7F\xE9 ~\\"), "a\\x09b\\x1b[31m\\x7f\\xe9 ~\\");
     DeviceRecord drive = Inquired("V", "P", "R");
@@ -340,6 +338,7 @@ struct World : ProgramStartPlatform,
                                               ImageSize, Now(), "x"),
                                "\r\n");
         if (what == "backup damaged") image[0x4321] ^= 1;
+        if (what == "backup short") image.pop_back();
         if (what == "backup without record") sources.erase("C:\\b\\fw.txt");
         if (what == "backup, bad record") record += "x=1";
     }
@@ -372,9 +371,6 @@ TEST(Unattended, Runs) {
         {"u", "x /S /REINSTALL /IGNOREPOWER /BACKUP=C:\\b", "battery", 3010, "1",
          "observer: to write [0]|power status: not asked|observer: drive 0 backed up to "
          "C:\\backup\\DVD-ROM_16X_5.1V.bin|Drive 0: upgraded"},
-        {"u4", "x /S", "", 3010, "01",
-         "Drive 0: up to date: the drive's firmware|observer: to write [1]|!Drive 0: status|Drive "
-         "1: upgraded|Result: upgraded, restart needed"},
         {"4", "x /S", "version 1.58", 3010, "1",
          "observer: Drive 0: up to date cannot be judged: the firmware's version \"1.58\" is no "
          "revision of this model (\"5.*V\"); written as before|Drive 0: upgraded"},
@@ -454,6 +450,8 @@ TEST(Unattended, Runs) {
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup damaged", 13, "0",
          "observer: Restore: C:\\b\\fw.bin is damaged: its SHA-256 is |, its record's |!Platform:|"
          "Result: backup file refused, nothing sent, exit code 13"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup short", 13, "0",
+         "Restore: C:\\b\\fw.bin holds 131071 bytes, a drive's flash 131072 (0x20000)"},
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup without record", 3010, "1",
          "; no record: the backup's origin cannot be checked (forced)|model guard skipped "
          "(forced): no record|up to date cannot be judged: no record|Drive 0: upgraded"},
@@ -471,6 +469,7 @@ TEST(Unattended, Runs) {
          "attempt at flash offset 0x08000 failed: flash read|Drive 0: the flash could not be read|"
          "Result: failed"},
         {"x", "x /VERIFY", "", 2, "0", "model guard refuses|No drive that this firmware is for"},
+        {"4", "x /VERIFY", "unfilled", 13, "0", "Payload: unfilled|!Platform:"},
         // The console's Save: the chosen drive's flash, whatever its model,
         // its record beside it, removed when the file then fails (what they
         // hold: the drive_answers fuzz target; a file there: the console's).
