@@ -423,11 +423,12 @@ TEST(Unattended, Runs) {
         {"44", "x /S", "w14000", 1603, "01", "Drive 0: not upgraded|Drive 1: upgraded|failed"},
         {"44", "x /S /DRIVE=F:", "", 3010, "01", "Drive 1: upgraded"},
         {"44", "x /S /DRIVE=0", "", 3010, "10", "Drive 0: upgraded"},
-        {"44", "x /S /DRIVE=2", "", 2, "00", "The chosen drive was not found"},
+        {"44", "x /S /DRIVE=0:0", "", 2, "00", "The chosen drive was not found"},
         // On Windows 95/98 a drive is chosen by adapter and target: the one
         // drive sits at target 1 of adapter 0.
         {"4", "x /S /DRIVE=0:1", "aspi", 3010, "1", "Drive 0: upgraded"},
         {"4", "x /S /DRIVE=1:1", "aspi", 2, "0", "The chosen drive was not found"},
+        {"4", "x /S /DRIVE=0:2", "aspi", 2, "0", "The chosen drive was not found"},
         // A backup put back: its record says which drives it is for and when
         // one carries it; a file that is not whole and as recorded reaches no
         // drive, forced or not; without a record only a forced run writes.
