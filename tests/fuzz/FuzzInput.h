@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "device/DriveCommands.h"
+
 // Reads the input front to back. Once it is used up every read gives its
 // fallback (0 unless told), so any prefix of an input still runs to the end.
 class FuzzInput {
@@ -64,13 +66,17 @@ inline std::string Joined(const std::vector<std::string>& words, const char* bet
     return joined;
 }
 
-// A folder of the run's own, made from a mkdtemp pattern.
-inline std::filesystem::path TemporaryFolder(std::string pattern) {
-    return mkdtemp(&pattern[0]);
-}
-
 // A whole file's bytes (none when it cannot be read).
 inline std::string FileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A drive's record as its inquiry gives it, of these texts (vendor, product
+// and revision in 28 bytes, zeros after a shorter text).
+inline DeviceRecord RecordOf(std::string texts) {
+    DeviceRecord record = ZeroDeviceRecord();
+    texts.insert(0, std::string("\5\0\0\0\0\0\0\0", 8)).resize(36);
+    JudgeInquiry(reinterpret_cast<const uint8_t*>(texts.data()), record);
+    return record;
 }
