@@ -1,6 +1,5 @@
-// The JSON output for drives that report any bytes: found drives and what a
-// run reports about them, from the input, through JsonReport (docs/fuzz.md).
-// A document that does not parse ends the run as a crash.
+// The JSON output of found drives with any bytes and what a run reports about them, from the
+// input (docs/fuzz.md). A document that does not parse ends the run as a crash.
 #include "console/ConsoleJson.h"
 
 #include <nlohmann/json.hpp>

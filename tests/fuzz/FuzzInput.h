@@ -1,7 +1,6 @@
 #pragma once
 
-// What the fuzz targets share: the input read as choices, the check that
-// ends a run with a report, the test of a text meant for a person, helpers.
+// What the fuzz targets share: the input read as choices, the check that ends a run, helpers.
 
 #include <algorithm>
 #include <cstdint>
@@ -16,8 +15,7 @@
 
 #include "device/DriveCommands.h"
 
-// Reads the input front to back. Once it is used up every read gives its
-// fallback (0 unless told), so any prefix of an input still runs to the end.
+// The input front to back; used up, every read gives its fallback (0 unless told).
 class FuzzInput {
   public:
     FuzzInput(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
@@ -25,11 +23,10 @@ class FuzzInput {
     bool Bit() { return Byte() & 1; }
     // A length byte, then up to that many bytes (and no more than most).
     std::string Bytes(size_t most) {
-        const size_t length = std::min<size_t>({Byte(), most, Left()});
+        const size_t length = std::min<size_t>({Byte(), most, size_t(end_ - p_)});
         p_ += length;
         return std::string(reinterpret_cast<const char*>(p_ - length), length);
     }
-    size_t Left() const { return static_cast<size_t>(end_ - p_); }
 
   private:
     const uint8_t* p_;
@@ -43,8 +40,7 @@ class FuzzInput {
 // Holds in every build, NDEBUG or not.
 #define FUZZ_CHECK(condition) ((condition) ? void() : FuzzFailed(#condition, __FILE__, __LINE__))
 
-// Whether text holds nothing a terminal could obey: printable ASCII and the
-// line controls the program itself writes.
+// Whether text holds nothing a terminal could obey: printable ASCII and the given line controls.
 inline bool ShownSafely(const std::string& text, const char* controls = "\n") {
     return std::all_of(text.begin(), text.end(), [&](char c) {
         return (c >= ' ' && c <= '~') || (c != 0 && std::strchr(controls, c) != nullptr);
@@ -72,8 +68,7 @@ inline std::string FileBytes(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A drive's record as its inquiry gives it, of these texts (vendor, product
-// and revision in 28 bytes, zeros after a shorter text).
+// A drive's record as its inquiry gives it, of these 28 bytes of texts (zeros after fewer).
 inline DeviceRecord RecordOf(std::string texts) {
     DeviceRecord record = ZeroDeviceRecord();
     texts.insert(0, std::string("\5\0\0\0\0\0\0\0", 8)).resize(36);

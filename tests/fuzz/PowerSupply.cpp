@@ -1,6 +1,5 @@
-// The power-supply files: a folder laid out as /sys/class/power_supply with
-// the input's supplies, read by the program as it reads the real one, and
-// judged against rules written out here (docs/fuzz.md).
+// The power-supply files: a folder laid out as /sys/class/power_supply with the input's
+// supplies, read as the real one is and judged against rules written out here (docs/fuzz.md).
 #include <climits>
 #include <map>
 
@@ -13,12 +12,6 @@ namespace fs = std::filesystem;
 
 char pattern[] = "/tmp/fuzz-power-XXXXXX";
 const fs::path folder = mkdtemp(pattern);  // the run's own
-
-const char* const Files[4] = {"type", "scope", "online", "present"};
-
-std::string FirstLine(const std::string& contents) {
-    return contents.substr(0, std::min<size_t>(63, contents.find('\n')));
-}
 
 int Flag(const std::string& line) {
     if (line.empty() || line.find_first_not_of("0123456789") != std::string::npos) return -1;
@@ -40,12 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (name.empty() || name[0] == '.' || supplies.count(name)) continue;
         fs::create_directory(folder / name);
         std::vector<std::string>& lines = supplies[name];
-        for (const char* file : Files) {
+        for (const char* file : {"type", "scope", "online", "present"}) {
             const uint8_t kind = in.Byte();
             const char* const given[4] = {"", "Battery\n", "Mains\n", "1\n"};
             const std::string contents = kind < 4 ? given[kind] : in.Bytes(80);
             if (kind != 0) std::ofstream(folder / name / file, std::ios::binary) << contents;
-            lines.push_back(FirstLine(contents));
+            lines.push_back(contents.substr(0, std::min<size_t>(63, contents.find('\n'))));
         }
     }
     const std::vector<PowerSupplyReading> read = ReadPowerSupplies(folder.c_str());
