@@ -1,6 +1,5 @@
-// The record beside a backup and the restore file: the input's first byte
-// says how the files read, the rest is the record's text; what is checked:
-// docs/fuzz.md.
+// The record beside a backup and the restore file: the input's first byte says how the files
+// read, the rest is the record's text; what is checked: docs/fuzz.md.
 #include "FuzzInput.h"
 #include "unattended/FirmwareSource.h"
 #include "unattended/Sha256.h"
@@ -10,9 +9,8 @@ namespace {
 const std::string file(ImageSize + 1, 'f');  // a backup whole, and one byte more
 const std::string fileHash = Sha256Hex(Sha256((const uint8_t*)file.data(), ImageSize));
 
-// The input going on: its first byte, form (bits 0-1: the file whole, one
-// byte longer, of one byte, empty; bit 2 it is missing, bit 3 it fails; bit
-// 4 the record is missing, bit 5 it fails; bit 6 forced), and the rest.
+// The input's first byte, form (bits 0-1: the file whole, one byte longer, of one byte, empty;
+// bit 2 it is missing, bit 3 it fails; bit 4 the record is missing, bit 5 it fails; bit 6 forced).
 uint8_t form;
 std::string text;
 
@@ -34,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     form = data[0];
     text.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
-    // What the strict reader takes is printable lines that write back as a
-    // record that reads back alike, with either line end.
+    // The strict reader takes printable lines that write back (either line end) as read.
     BackupRecord read, again;
     std::string error, why;
     const bool parsed = ParseBackupRecord(text, read, error);
@@ -47,9 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                FormatBackupRecord(again, end) == written));
     }
 
-    // The restore: refused exactly when the file is not whole, the record
-    // cannot be read (nor be missing unless forced), is malformed, of
-    // another flash size or of another SHA-256; otherwise the file's bytes.
+    // A restore is refused exactly when the file is not whole or its record is unreadable, missing
+    // (unless forced) or not of the file; otherwise it is the file's bytes.
     Files files;
     RestoreSource source;
     source.Load("b.bin", form & 64, files);

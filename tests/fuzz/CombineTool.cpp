@@ -1,6 +1,5 @@
-// The combining tool: a program file (bytes of the input around unfilled or
-// filled blocks), an image, a version and a model text, inspected and
-// combined; what is checked: docs/fuzz.md.
+// The combining tool: a program file, an image, a version and a model text from the input,
+// inspected and combined; what is checked: docs/fuzz.md.
 #include "tools/CombineTool.h"
 
 #include <sstream>
@@ -13,13 +12,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path folder = TemporaryFolder("/tmp/fuzz-combine-XXXXXX");
+char pattern[] = "/tmp/fuzz-combine-XXXXXX";
+const fs::path folder = mkdtemp(pattern);  // the run's own
 
 // The tool's exit code and what it wrote on its output.
 std::pair<int, std::string> Tool(const std::vector<std::string>& args) {
     std::ostringstream o, e;
-    const int code = RunCombineTool(args, o, e);
-    return {code, o.str()};
+    return {RunCombineTool(args, o, e), o.str()};  // in this order
 }
 
 }  // namespace
@@ -28,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const uint8_t shape = in.Byte();
     const std::string version = in.Bytes(6), model = in.Bytes(2);
-    // The program: bytes of the input around up to two blocks, unfilled or
-    // with a header of the input; the image: one byte value, or a pattern.
+    // The program: input bytes around up to two blocks (unfilled or not); the image: one byte.
     const uint32_t sizes[4] = {ImageSize, ImageSize, ImageSize - 1, ImageSize + 1};
     const std::string image(sizes[shape & 3], char(shape));
     std::string program = in.Bytes(255);
@@ -48,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool valid = version.size() >= 1 && version.size() <= 4 && ShownSafely(version, "") &&
                        model.size() == 1 && model[0] >= '0' && model[0] <= '9' &&
                        image.size() == ImageSize;
-    program += in.Bytes(in.Left());
+    program += in.Bytes(255);  // the rest
     const fs::path programPath = folder / "program", imagePath = folder / "image",
                    output = folder / "output";
     std::ofstream(programPath, std::ios::binary | std::ios::trunc) << program;
@@ -68,10 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(said.rfind("payload block at 0x", 0) == 0);
     const size_t at = std::stoul(said.substr(19), nullptr, 16);
     const std::string combined = FileBytes(output);
-    FUZZ_CHECK(combined.size() == program.size() && at + PayloadBlockSize <= program.size());
-    FUZZ_CHECK(combined.compare(0, at, program, 0, at) == 0);
-    FUZZ_CHECK(combined.compare(at + PayloadBlockSize, std::string::npos, program,
-                                at + PayloadBlockSize) == 0);
+    FUZZ_CHECK(at + PayloadBlockSize <= program.size());
+    FUZZ_CHECK(combined ==
+               std::string(program).replace(at, PayloadBlockSize, combined, at, PayloadBlockSize));
     const FirmwarePayload payload(reinterpret_cast<const uint8_t*>(combined.data()) + at);
     FUZZ_CHECK(!payload.IsPlaceholder() && payload.Version() == version &&
                payload.ModelId() == uint8_t(model[0] - '0'));

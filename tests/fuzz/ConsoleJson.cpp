@@ -1,33 +1,23 @@
-// The JSON output for drives that report any bytes: found drives and what a
-// run reports about them, from the input, through JsonReport (docs/fuzz.md).
-// A document that does not parse ends the run as a crash.
+// The JSON output of found drives with any bytes and what a run reports about them, from the
+// input (docs/fuzz.md). A document that does not parse ends the run as a crash.
 #include "console/ConsoleJson.h"
 
 #include <nlohmann/json.hpp>
 
 #include "FuzzInput.h"
+#include "console/ConsoleReport.h"
 #include "unattended/ModelGuard.h"
 
 namespace {
 
-// The bytes of a text written as ISO 8859-1 characters in UTF-8.
-std::string Bytes(const nlohmann::json& value) {
-    const std::string& text = value.get_ref<const std::string&>();
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        FUZZ_CHECK(c < 0x80 || ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()));
-        bytes += char(c < 0x80 ? c : (c & 3) << 6 | (text[++i] & 0x3F));
-    }
-    return bytes;
+// A drive's text as JSON holds it: each byte an ISO 8859-1 character in UTF-8.
+std::string Utf8(const std::string& bytes) {
+    std::string text;
+    for (const unsigned char c : bytes)
+        text += c < 0x80 ? std::string(1, char(c))
+                         : std::string{char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))};
+    return text;
 }
-
-struct Quiet : OperatorFeedback, RunObserver {
-    void SetStatusText(const std::string&) override {}
-    void SetProgress(int) override {}
-    void EnableControl(int, bool) override {}
-    int ShowMessageBox(const std::string&, const char*, MessageButtons) override { return 0; }
-};
 
 }  // namespace
 
@@ -40,16 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UnattendedPlan plan;
     plan.action = in.Bit() ? PlanAction::List : in.Bit() ? PlanAction::Check : PlanAction::Upgrade;
     plan.force = in.Bit();
-    Quiet quiet;
-    JsonReport report(payload, plan, quiet, quiet);
+    static std::FILE* const none = std::fopen("/dev/null", "r+");
+    ConsoleReport console(payload, true, false, false, "", {none, none, none});
+    JsonReport report(payload, plan, console, console);
     std::vector<FoundDrive> drives;
     for (int n = in.Byte() % 4; n > 0; --n) {
-        DeviceRecord r = ZeroDeviceRecord();
-        const std::string texts = in.Bytes(28) + std::string(28, '\0');
-        std::memcpy(r.Vendor, texts.data(), 8);
-        std::memcpy(r.Product, texts.data() + 8, 16);
-        std::memcpy(r.Revision, texts.data() + 24, 4);
-        std::memcpy(r.VendorProduct, texts.data(), 24);
+        DeviceRecord r = RecordOf(in.Bytes(28));
         r.FlashSize = in.Byte() << 12;
         const uint8_t flags = in.Byte();
         drives.push_back({int(drives.size()), "/dev/sr" + std::to_string(drives.size()), r,
@@ -76,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto& entry = document["drives"][size_t(d.position)];
         FUZZ_CHECK(entry["position"] == d.position && entry["flash_size"] == d.record.FlashSize);
         const DeviceRecord& r = d.record;
-        FUZZ_CHECK(Bytes(entry["vendor"]) == TrimmedFieldText(r.Vendor, sizeof r.Vendor) &&
-                   Bytes(entry["product"]) == TrimmedFieldText(r.Product, sizeof r.Product) &&
-                   Bytes(entry["revision"]) == TrimmedFieldText(r.Revision, sizeof r.Revision));
+        FUZZ_CHECK(entry["vendor"] == Utf8(TrimmedFieldText(r.Vendor, sizeof r.Vendor)) &&
+                   entry["product"] == Utf8(TrimmedFieldText(r.Product, sizeof r.Product)) &&
+                   entry["revision"] == Utf8(TrimmedFieldText(r.Revision, sizeof r.Revision)));
     }
     return 0;
 }

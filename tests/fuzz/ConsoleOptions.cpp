@@ -1,6 +1,5 @@
-// The console program's options: the words of a command line, NUL between
-// them; what is checked: docs/fuzz.md. getopt_long names a bad option on the
-// standard error: run with -close_fd_mask=2 (scripts/fuzz does).
+// The console program's options: words, NUL between them; what is checked: docs/fuzz.md. A bad
+// option is named on the standard error: run with -close_fd_mask=2 (scripts/fuzz does).
 #include "console/ConsoleOptions.h"
 
 #include "FuzzInput.h"

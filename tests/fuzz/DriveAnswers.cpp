@@ -1,7 +1,5 @@
-// The drive's answers, every one from the input, through carriers that stand
-// where the platform stands for each back-end, under a whole unattended run
-// (list, check, upgrade with its restarts, backup, save, verify, restore);
-// what is checked, and the input's layout: docs/fuzz.md.
+// The drive's answers, every one from the input, through carriers for each back-end under whole
+// unattended runs; what is checked, and the input's layout: docs/fuzz.md.
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -55,20 +53,18 @@ enum class Restore { None, Good, NoRecord, Bad };
 
 struct Answers {
     FuzzInput& in;
-    UnattendedPlan plan;
+    UnattendedPlan plan{};
     const uint8_t* image = block.data() + PayloadImageOffset;  // what is written or compared
     Restore restore = Restore::None;
-    BackupRecord record;
+    BackupRecord record{};
     bool battery = false;
-    std::map<int, Drive> drives;
+    std::map<int, Drive> drives{};
     int lastRead = -1, open = 0;
     bool recordNext = false;  // a backup is staged whole: its record comes next
     uint8_t kind = 0;         // the back-end and platform
-    std::string sense;        // of the last command that failed
+    std::string sense{};      // of the last command that failed
     uint32_t arrived = 0;     // of the last command: the bytes that came
     uint8_t how = 0;          // and the carrier's words for how it ended
-
-    explicit Answers(FuzzInput& input) : in(input) {}
 
     bool MayWrite(const Drive& d) {
         const DriveModel* model = DriveModelFor(uint8_t(block[PayloadModelOffset] - '0'));
@@ -82,22 +78,20 @@ struct Answers {
                restore != Restore::Bad && (plan.force || passes) && (!plan.hasBackup || d.backedUp);
     }
 
-    // The flash of the drive read last, as its good reads returned it: what
-    // a backup or a saved file holds, and its record names.
-    std::string Flash() {
-        std::string flash;
+    // A backup or saved file holds what the good flash reads returned, its record their size and
+    // SHA-256; the input says whether the write succeeds.
+    bool Written(bool isRecord, const std::string& text) {
+        std::string flash, why;
         for (const auto& chunk : drives[lastRead].flash) flash += chunk.second;
-        return flash;
-    }
-    void CheckRecord(const std::string& text) {
-        std::string flash = Flash(), why;
         BackupRecord r;
-        FUZZ_CHECK(ParseBackupRecord(text, r, why) && r.flashSize == flash.size() &&
-                   r.sha256 == Sha256Hex(Sha256((const uint8_t*)flash.data(), flash.size())));
+        FUZZ_CHECK(isRecord ? ParseBackupRecord(text, r, why) && r.flashSize == flash.size() &&
+                                  r.sha256 ==
+                                      Sha256Hex(Sha256((const uint8_t*)flash.data(), flash.size()))
+                            : text == flash);
+        return in.Byte() != 1;
     }
 
-    // One command to the drive at address. A command that reads fills all
-    // asked bytes at data unless it ends short or failed.
+    // One command to the drive at address; a read fills all asked bytes unless short or failed.
     End Answer(int address, const uint8_t* cdb, uint8_t* data) {
         static const End ends[8] = {End::Good,    End::Good,  End::Good, End::Fail,
                                     End::Corrupt, End::Short, End::Fail, End::Good};
@@ -111,13 +105,11 @@ struct Answers {
         const bool flash = read && cdb[1] == ReadBufferVendorMode && cdb[9] == 1;
         const bool readBack = read && cdb[1] == ReadBufferDataMode;
         const bool identify = read && cdb[1] == ReadBufferVendorMode && !flash;
-        // Past the largest flash of these chips every read fails: a longer
-        // read-out would only make a run slower.
+        // Past the largest flash of these chips every read fails (a longer one is only slower).
         if (flash && at >= 4 * ImageSize) end = End::Fail;
         const bool good = end == End::Good || end == End::Corrupt;
         arrived = good ? asked : asked * how / 32;
-        // A failure may say the drive was reset: it has lost its download
-        // (whether or not the carrier passes the sense on).
+        // A failure may be a reset: the download is lost (whether the sense is passed on or not).
         const bool reset = end == End::Fail && how & 16;
         const uint8_t ascq = reset ? in.Byte() : 0;  // bit 0 also picks the format
         if (end == End::Fail)
@@ -128,10 +120,6 @@ struct Answers {
         if (cdb[0] == OpInquiry || identify) {
             answer = in.Bytes(asked);
             answer.resize(asked);
-            if (cdb[0] == OpInquiry) {
-                d.inquiry = end == End::Fail ? "" : answer.substr(0, arrived);
-                d.inquiry.resize(asked);
-            }
         } else if (flash) {
             FUZZ_CHECK(plan.action == PlanAction::Save || plan.action == PlanAction::Verify ||
                        (plan.hasBackup && plan.action == PlanAction::Upgrade));
@@ -165,6 +153,8 @@ struct Answers {
             if (end == End::Corrupt) answer[how % asked] ^= 0x5A;
             std::memcpy(data, answer.data(), arrived);
         }
+        if (cdb[0] == OpInquiry)  // what the program holds of the answer
+            d.inquiry.assign(answer, 0, end == End::Fail ? 0 : arrived).resize(asked);
         if (readBack && good && asked == ChunkSize &&
             !std::memcmp(answer.data(), image + at, asked))
             d.whole.insert(at);
@@ -215,10 +205,7 @@ struct AspiCarrier : AspiLibrary, OfTheRun {
 struct PassThroughCarrier : PassThroughPlatform, OfTheRun {
     bool ScsiSubkeyCount(uint32_t& count) override { return (count = a.in.Byte()) != 1; }
     uint32_t MajorVersion() override { return 4 + (a.kind >> 1 & 1); }
-    Handle OpenDevice(const char* path, uint32_t access, uint32_t) override {
-        FUZZ_CHECK(std::strlen(path) == 6 && std::memcmp(path, "\\\\.\\", 4) == 0 &&
-                   path[5] == ':');
-        FUZZ_CHECK(((access & GenericWriteAccess) != 0) == (MajorVersion() >= 5));
+    Handle OpenDevice(const char* path, uint32_t, uint32_t) override {
         if (!(a.in.Byte(a.drives.count(path[4])) & 1)) return nullptr;
         return ++a.open, reinterpret_cast<Handle>(uintptr_t(path[4]));
     }
@@ -255,7 +242,6 @@ struct PassThroughCarrier : PassThroughPlatform, OfTheRun {
 
 struct SgIoCarrier : SgIoPlatform, OfTheRun {
     int Open(const char* path, int) override {
-        FUZZ_CHECK(std::strncmp(path, "/dev/sr", 7) == 0 || std::strncmp(path, "/dev/sg", 7) == 0);
         const int node = (path[6] == 'g') * 1000 + std::atoi(path + 7);
         const uint8_t b = a.in.Byte(a.drives.count(node));
         static const int errors[8] = {ENOENT, EACCES, EBUSY, ENXIO, EIO, ENODEV, EPERM, ENOMEDIUM};
@@ -278,8 +264,7 @@ struct SgIoCarrier : SgIoPlatform, OfTheRun {
         const End end = a.Answer(fd, cdb, static_cast<uint8_t*>(h.dxferp));
         const uint8_t how = a.how;
         h.resid = int(asked - a.arrived);
-        // A good end may bring sense that says nothing against it (recovered,
-        // about this command); a failed one comes in one of many forms.
+        // A good end may bring harmless sense (recovered); a failed one comes in many forms.
         uint8_t sense[18] = {0x70, 0, 1, 0, 0, 0, 0, 10};
         const uint8_t forms[9][4] = {{0, 0, 0}, {2, 0, 8},       {0, 3, 0},
                                      {0, 0, 6}, {0, 0, 8, 0x71}, {0, 0, 8, 3},
@@ -310,28 +295,25 @@ struct WindowsBackend : DriveBackend {
     }
 };
 
-// The run's surroundings: the clock, the backup folder, the power supply,
-// the machine kept awake, the file a save writes, and the restore's files.
+// The run's surroundings: clock, backup folder, power, sleep, the saved file, the restore's files.
 struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget, SourceFiles {
     Answers& a = *current;
     int held = 0;
-    // The saved file holds what the flash reads returned, its record their SHA-256.
     bool Exists(const std::string&) override { return a.in.Bit(); }
     bool Open(const std::string&) override { return a.in.Byte() != 1; }
     bool Length(uint64_t& length) override { return length = a.in.Byte(), true; }
     bool Truncate() override { return true; }
     bool Write(const uint8_t* data, uint32_t length) override {
-        FUZZ_CHECK(a.Flash() == std::string((const char*)data, length));
-        return a.in.Byte() != 1;
+        return a.Written(false, std::string((const char*)data, length));
     }
     void Close() override {}
     bool WriteBeside(const std::string&, const std::string& text) override {
-        return a.CheckRecord(text), a.in.Byte() != 1;
+        return a.Written(true, text);
     }
     void RemoveBeside(const std::string&) override {}
-    // The restore file (whole, one byte longer or shorter) and its record (of
-    // the input's drive texts and chip code; of a flash of 128 KB or not, with
-    // the file's SHA-256 or another), read or not as the input says.
+    // The restore file (whole or up to 3 bytes longer) and its record (the input's texts and chip
+    // code; a flash of 128 KB or not; the file's SHA-256 or another), read or not as the input
+    // says.
     Result Read(const std::string& path, size_t, std::string& data, std::string& why) override {
         const uint8_t b = a.in.Byte();
         const bool file = path == a.plan.restorePath;
@@ -356,15 +338,12 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget,
         return std::vector<std::string>(a.in.Byte() == 1, "unfinished-backup-1.tmp");
     }
     bool Taken(const std::string&) override { return a.in.Byte() == 1; }
-    // A temporary that fails where the input says: the flash the drive read
-    // last, or its record; a named backup is complete.
+    // A temporary failing where the input says; a named backup (not its record) is complete.
     struct Staged : StagedFile, OfTheRun {
         bool record, wrote = false, flushed = false;
         explicit Staged(bool r) : record(r) {}
         bool Write(const uint8_t* data, uint32_t length) override {
-            const std::string text((const char*)data, length);
-            record ? a.CheckRecord(text) : FUZZ_CHECK(a.Flash() == text);
-            return wrote = a.in.Byte() != 1;
+            return wrote = a.Written(record, std::string((const char*)data, length));
         }
         bool Flush() override {
             flushed = wrote && a.in.Byte() != 1;
@@ -389,23 +368,16 @@ struct Surroundings : LogClock, BackupFolder, PowerProbe, StayAwake, SaveTarget,
     void Release() override { FUZZ_CHECK(--held == 0); }
 };
 
-// The log's lines, each as the Windows log or the Linux log shows it: no
-// control byte in any.
+// The log's lines as the Windows or the Linux log shows them: no control byte in any.
 struct Lines : FileLogSink {
-    Lines() {
-        if (current->kind < 4) Printable = AsciiLogText;
-    }
-    void WriteLine(const std::string& line) override {
-        if (std::getenv("FUZZ_SHOW")) std::fprintf(stderr, "log: %s\n", line.c_str());
-        FUZZ_CHECK(ShownSafely(line, ""));
-    }
+    void WriteLine(const std::string& line) override { FUZZ_CHECK(ShownSafely(line, "")); }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    Answers a(in);
+    Answers a{in};
     current = &a;
     const uint8_t kind = a.kind = in.Byte() % 6, p = in.Byte(), c = in.Byte(), model = in.Byte();
     UnattendedPlan& plan = a.plan;
@@ -426,6 +398,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const bool onLinux = kind >= 4, document = kind == 5 && plan.action != PlanAction::Save;
     Lines log;
+    if (kind < 4) log.Printable = AsciiLogText;
     Surroundings world;
     WindowsBackend windows;
     SgIoBackend sgio(
@@ -452,7 +425,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(answer), std::fclose(out), std::fclose(err);
     const std::string console(texts[0], sizes[0]), messages(texts[1], sizes[1]);
     std::free(texts[0]), std::free(texts[1]);
-    if (std::getenv("FUZZ_SHOW")) std::fprintf(stderr, "%s%s", console.c_str(), messages.c_str());
     FUZZ_CHECK(ShownSafely(console) && ShownSafely(messages, "\n\r"));
     if (document) FUZZ_CHECK(nlohmann::json::parse(json.Document(outcome, 0)).is_object());
     // A verify says what the flash reads returned.

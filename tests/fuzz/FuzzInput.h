@@ -1,7 +1,6 @@
 #pragma once
 
-// What the fuzz targets share: the input read as choices, the check that
-// ends a run with a report, the test of a text meant for a person, helpers.
+// What the fuzz targets share: the input read as choices, the check that ends a run, helpers.
 
 #include <algorithm>
 #include <cstdint>
@@ -14,8 +13,9 @@
 #include <string>
 #include <vector>
 
-// Reads the input front to back. Once it is used up every read gives its
-// fallback (0 unless told), so any prefix of an input still runs to the end.
+#include "device/DriveCommands.h"
+
+// The input front to back; used up, every read gives its fallback (0 unless told).
 class FuzzInput {
   public:
     FuzzInput(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
@@ -23,11 +23,10 @@ class FuzzInput {
     bool Bit() { return Byte() & 1; }
     // A length byte, then up to that many bytes (and no more than most).
     std::string Bytes(size_t most) {
-        const size_t length = std::min<size_t>({Byte(), most, Left()});
+        const size_t length = std::min<size_t>({Byte(), most, size_t(end_ - p_)});
         p_ += length;
         return std::string(reinterpret_cast<const char*>(p_ - length), length);
     }
-    size_t Left() const { return static_cast<size_t>(end_ - p_); }
 
   private:
     const uint8_t* p_;
@@ -41,8 +40,7 @@ class FuzzInput {
 // Holds in every build, NDEBUG or not.
 #define FUZZ_CHECK(condition) ((condition) ? void() : FuzzFailed(#condition, __FILE__, __LINE__))
 
-// Whether text holds nothing a terminal could obey: printable ASCII and the
-// line controls the program itself writes.
+// Whether text holds nothing a terminal could obey: printable ASCII and the given line controls.
 inline bool ShownSafely(const std::string& text, const char* controls = "\n") {
     return std::all_of(text.begin(), text.end(), [&](char c) {
         return (c >= ' ' && c <= '~') || (c != 0 && std::strchr(controls, c) != nullptr);
@@ -64,13 +62,16 @@ inline std::string Joined(const std::vector<std::string>& words, const char* bet
     return joined;
 }
 
-// A folder of the run's own, made from a mkdtemp pattern.
-inline std::filesystem::path TemporaryFolder(std::string pattern) {
-    return mkdtemp(&pattern[0]);
-}
-
 // A whole file's bytes (none when it cannot be read).
 inline std::string FileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A drive's record as its inquiry gives it, of these 28 bytes of texts (zeros after fewer).
+inline DeviceRecord RecordOf(std::string texts) {
+    DeviceRecord record = ZeroDeviceRecord();
+    texts.insert(0, std::string("\5\0\0\0\0\0\0\0", 8)).resize(36);
+    JudgeInquiry(reinterpret_cast<const uint8_t*>(texts.data()), record);
+    return record;
 }
