@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """check-program.py PROGRAM ALLOWLIST...: fails unless the built program imports only listed
 functions (DLL and name) of the DLLs every Windows 95 has (msvcrt too when 64-bit), is a windows-
-subsystem program (4.0 and at most 240 KB when 32-bit), and carries dialog 102, icon 128, version
-1.0.0.1 and its manifest as the window needs them (the dialog's layout is the resource script's:
-the scenarios drive its controls)."""
+subsystem program (4.0 and at most 240 KB when 32-bit), and carries dialog 102 (its layout is the
+resource script's), icon 128, version 1.0.0.1 and its manifest as the window needs them."""
 
 import struct
 import sys
