@@ -209,19 +209,4 @@ TEST(Dialog, FirmwareFilesAndCurrentDirectory) {
         EXPECT_EQ(IsUsableCurrentDirectory(result, 256), result != 0 && result < 256) << result;
 }
 
-// Centred in the work area, at its top left corner where the window is larger.
-TEST(Dialog, WindowIsCentred) {
-    const struct {
-        int left, top, right, bottom, width, height;
-        const char* at;
-    } windows[] = {{0, 30, 1024, 768, 374, 135, "325 331"},
-                   {-1280, 0, 0, 1024, 100, 100, "-690 462"},
-                   {10, 20, 300, 100, 374, 135, "10 20"}};
-    for (const auto& c : windows) {
-        const WindowPosition at =
-            CentredWindowPosition(c.left, c.top, c.right, c.bottom, c.width, c.height);
-        EXPECT_EQ(FormatText("%d %d", at.x, at.y), c.at);
-    }
-}
-
 }  // namespace

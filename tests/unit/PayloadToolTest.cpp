@@ -17,7 +17,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(Payload, PlaceholderImageChecksumAndModelId) {
-    EXPECT_TRUE(FirmwarePayload::Program().IsPlaceholder());
     const Bytes ones(ImageSize, 0xFF), high = {0x80, 0x80, 0x01};
     EXPECT_EQ(ImageChecksum(ones.data(), ones.size()), 0);
     EXPECT_EQ(ImageChecksum(high.data(), high.size()), 0x0101);
@@ -149,9 +148,6 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
                                     {"1\t5", "4", "printable"},
                                     {"1.58", "12", "one digit"}};
     for (const auto& [version, model, why] : texts) refused(Args(version, model), why);
-    std::vector<std::string> args = Args();
-    args[0] += ".none";
-    refused(args, "cannot read");
     std::vector<fs::path> names = {program, folder / "." / "sub" / ".." / "program.exe"};
 #ifndef _WIN32  // under Wine two hard links of one file show two file indexes (measured)
     fs::create_hard_link(program, names.emplace_back(folder / "link"));
@@ -169,21 +165,13 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     fs::remove(image);
     refused(Args(), "cannot read");
     WriteFile(image, imageBytes);
-    const Bytes original = programBytes;
-    const struct {
-        std::function<void(Bytes&)> change;
-        const char* why;
-    } programs[] = {{[](Bytes& p) { p[0x4321 + 20] = 1; }, "no unfilled payload block"},
-                    {[](Bytes& p) { p.assign(&p[0x4321], &p[0x4321] + PayloadBlockSize - 1); },
-                     "no unfilled payload block"},
-                    {AppendBlock, "2 unfilled payload blocks, not one"}};
-    for (const auto& c : programs) {
-        Bytes bytes = original;
-        c.change(bytes);
-        WriteFile(program, bytes);
-        refused(Args(), c.why);
-        EXPECT_TRUE(ReadFile(program) == bytes);
-    }
+    programBytes[0x4321 + 20] = 1;  // the block's zeros broken
+    WriteFile(program, programBytes);
+    refused(Args(), "no unfilled payload block");
+    programBytes[0x4321 + 20] = 0;
+    AppendBlock(programBytes);
+    WriteFile(program, programBytes);
+    refused(Args(), "2 unfilled payload blocks, not one");
 }
 
 TEST_F(Combine, HelpAndMalformedCommandLines) {
@@ -191,8 +179,6 @@ TEST_F(Combine, HelpAndMalformedCommandLines) {
         EXPECT_EQ(Run({help}), 0);
         EXPECT_EQ(
             out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0), 0u);
-        EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
-        EXPECT_EQ(out.str().substr(out.str().size() - 17), " when it cannot.\n");
     }
     for (const char* line :
          {"", "a b c", "--inspect", "z a", "--inspect a b", "--x a b c d", "a b c d e f"}) {
@@ -241,8 +227,6 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
             << out.str() << err.str();
     }
     EXPECT_EQ(Inspect(Bytes(PayloadBlockSize - 1, 0)), 1);
-    EXPECT_EQ(Run({"--inspect", (folder / "none").string()}), 1);
-    EXPECT_NE(err.str().find("cannot read"), std::string::npos);
     AppendBlock(programBytes);
     WriteFile(program, programBytes);
     EXPECT_EQ(Run({"--inspect", program.string()}), 1);
@@ -257,11 +241,10 @@ TEST_F(Combine, InspectAcceptsOnlyHeadersTheToolCouldHaveWritten) {
         uint8_t byte;
         bool found;
     } cases[] = {
-        {0, 0, false},    {1, 0, false},    {3, ' ', true},  {3, '~', true},  {3, 0x1F, false},
-        {3, 0x7F, false}, {8, 'A', true},   {8, 'F', true},  {8, 'a', true},  {8, 'f', true},
-        {8, '/', false},  {8, ':', false},  {8, '@', false}, {8, 'G', false}, {8, '`', false},
-        {8, 'g', false},  {9, 1, false},    {15, 1, false},  {16, '0', true}, {16, '9', true},
-        {16, '/', false}, {16, ':', false}, {17, 1, false},  {31, 1, false},
+        {0, 0, false},   {1, 0, false},   {3, 0x7F, false}, {8, 'A', true},   {8, 'F', true},
+        {8, 'a', true},  {8, 'f', true},  {8, '/', false},  {8, ':', false},  {8, '@', false},
+        {8, 'G', false}, {8, '`', false}, {8, 'g', false},  {9, 1, false},    {15, 1, false},
+        {16, '0', true}, {16, '9', true}, {16, '/', false}, {16, ':', false}, {31, 1, false},
     };
     for (const auto& c : cases) {
         Bytes bytes = Combined();
