@@ -172,8 +172,7 @@ TEST(Aspi, SupportInfoStatusDecidesWhetherTheLibraryIsKept) {
         int initialized;
         uint32_t adapters;
     } cases[] = {{0x0102, false, 1, 2}, {0x01FF, false, 1, 255}, {0xE800, false, 0, 0},
-                 {0x0002, false, 0, 0}, {0x8102, false, 0, 0},   {0x010102, false, 1, 2},
-                 {0x0102, true, 0, 0}};
+                 {0x8102, false, 0, 0}, {0x010102, false, 1, 2}, {0x0102, true, 0, 0}};
     for (const auto& c : cases) {
         SimAspiHost host;
         host.OverrideSupportInfo(c.info);

@@ -300,11 +300,6 @@ TEST(SaveFlashToFile, ReadsTheWholeFlashRetryingThenReplacesTheFile) {
             kEnableAll + "; 00 file close");
     EXPECT_EQ(run.rig.Sent({OpReadBuffer, 1}), 8 + 8 + 1);  // and the identification
     EXPECT_EQ(run.rig.Sent({OpReadBuffer, 1, 0, 0, 0x80, 0}), 5);
-    // An empty file is taken without asking.
-    run.file.contents.clear();
-    run.rig.feedback.answer = AnswerNo;  // would cancel if asked
-    run.Run();
-    EXPECT_EQ(run.file.contents, run.rig.drive->Flash());
 }
 
 // Every other end: the buttons enabled again with drive, buffer and file

@@ -81,22 +81,19 @@ TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
 
 TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
     const struct {
-        SimNodeOptions options;
         SgIoNode node;
         uint8_t adapter;
         SgIoOpenError reason;
         int error;
     } cases[] = {
-        {{true, false}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::Busy, EBUSY},  // mounted
-        {{false, true}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::NoPermission, EACCES},
-        {{}, {SgIoNodeKind::Cd, 5}, 1, SgIoOpenError::NoSuchNode, ENOENT},
-        {{}, {SgIoNodeKind::None, 1}, 1, SgIoOpenError::NoSuchNode, ENODEV},
-        {{}, {SgIoNodeKind::Cd, 1}, 2, SgIoOpenError::NotSameDrive, 0},  // renumbered
-        {{}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::None, 0},
+        {{SgIoNodeKind::Cd, 5}, 1, SgIoOpenError::NoSuchNode, ENOENT},
+        {{SgIoNodeKind::None, 1}, 1, SgIoOpenError::NoSuchNode, ENODEV},
+        {{SgIoNodeKind::Cd, 1}, 2, SgIoOpenError::NotSameDrive, 0},  // renumbered
+        {{SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::None, 0},
     };
     for (const auto& c : cases) {
         Rig rig(Rig::SgIo);
-        rig.nodes.AddNode("/dev/sr1", *rig.drive, 1, 0, c.options);
+        rig.nodes.AddNode("/dev/sr1", *rig.drive, 1, 0);
         auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
         DeviceRecord record = ZeroDeviceRecord();
         record.AdapterId = c.adapter;
@@ -113,13 +110,6 @@ TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
         rig.access.reset();  // a back-end that goes away closes what it holds
         EXPECT_EQ(rig.nodes.OpenCount(), 0);
     }
-}
-
-// A status without CapEff (the console runs read it) leaves raw I/O to the fallback.
-TEST(SgIo, AStatusWithoutCapEffLeavesRawIoToTheFallback) {
-    const std::string head = "Name:\tx\nCapInh:\t0000000000000000\n";
-    EXPECT_TRUE(StatusHoldsRawIo(head, true));
-    EXPECT_FALSE(StatusHoldsRawIo(head, false));
 }
 
 // What the kernel answers (the ioctl's error, the statuses, the sense bytes,
