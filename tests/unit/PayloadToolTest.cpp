@@ -175,11 +175,9 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
 }
 
 TEST_F(Combine, HelpAndMalformedCommandLines) {
-    for (const char* help : {"--help", "-h"}) {
-        EXPECT_EQ(Run({help}), 0);
-        EXPECT_EQ(
-            out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0), 0u);
-    }
+    EXPECT_EQ(Run({"-h"}), 0);
+    EXPECT_EQ(out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0),
+              0u);
     for (const char* line :
          {"", "a b c", "--inspect", "z a", "--inspect a b", "--x a b c d", "a b c d e f"}) {
         std::istringstream words(line);
@@ -225,7 +223,6 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
         EXPECT_NE((c.code ? err : out).str().find(c.text), std::string::npos)
             << out.str() << err.str();
     }
-    EXPECT_EQ(Inspect(Bytes(PayloadBlockSize - 1, 0)), 1);
     AppendBlock(programBytes);
     WriteFile(program, programBytes);
     EXPECT_EQ(Run({"--inspect", program.string()}), 1);
