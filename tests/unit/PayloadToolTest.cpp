@@ -17,17 +17,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(Payload, PlaceholderImageChecksumAndModelId) {
-    EXPECT_TRUE(FirmwarePayload::Program().IsPlaceholder());
     const Bytes ones(ImageSize, 0xFF), high = {0x80, 0x80, 0x01};
     EXPECT_EQ(ImageChecksum(ones.data(), ones.size()), 0);
     EXPECT_EQ(ImageChecksum(high.data(), high.size()), 0x0101);
-    EXPECT_EQ(ImageChecksum(high.data(), 0), 0);
-    for (const auto& [byte, id] :
-         {std::pair<uint8_t, uint8_t>{'4', 4}, {'0', 0}, {'9', 9}, {0, 208}}) {
-        Bytes block(PayloadBlockSize, 0);
-        block[PayloadModelOffset] = byte;
-        EXPECT_EQ(FirmwarePayload(block.data()).ModelId(), id);
-    }
+    Bytes block(PayloadBlockSize, 0);  // the model byte less the digit 0, as a byte
+    EXPECT_EQ(FirmwarePayload(block.data()).ModelId(), 208);
 }
 
 void WriteFile(const fs::path& path, const Bytes& contents) {
@@ -125,10 +119,9 @@ TEST_F(Combine, TellsWhetherTheVersionCanBeARevisionOfTheModel) {
         bool fits;
         const char* text;
     } cases[] = {
-        {"5.1V", "4", true, "version \"5.1V\" is a revision of model 4 (\"5.*V\")"},
-        {"1.5", "1", true, "is a revision of model 1 (\"1.**\"): up to date can be judged"},
+        {"5.1V", "4", true,
+         "version \"5.1V\" is a revision of model 4 (\"5.*V\"): up to date can be"},
         {"1.58", "4", false, "is no revision of model 4 (\"5.*V\"): up to date can never"},
-        {"5.1V", "5", false, "is no revision of model 5"},
         {"5.1V", "2", false, "model digit 2 names no drive model: up to date can never"},
     };
     for (const auto& c : cases) {
@@ -150,14 +143,11 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
         EXPECT_EQ(Files(), files);
         EXPECT_FALSE(fs::is_regular_file(output));
     };
-    const char* const texts[][3] = {{"", "4", "empty"},         {"1.580", "4", "longer than 4"},
-                                    {"1\t5", "4", "printable"}, {"1\x7f", "4", "printable"},
-                                    {"1.58", "", "one digit"},  {"1.58", "12", "one digit"},
-                                    {"1.58", ":", "one digit"}, {"1.58", "/", "one digit"}};
+    const char* const texts[][3] = {{"", "4", "empty"},
+                                    {"1.580", "4", "longer than 4"},
+                                    {"1\t5", "4", "printable"},
+                                    {"1.58", "12", "one digit"}};
     for (const auto& [version, model, why] : texts) refused(Args(version, model), why);
-    std::vector<std::string> args = Args();
-    args[0] += ".none";
-    refused(args, "cannot read");
     std::vector<fs::path> names = {program, folder / "." / "sub" / ".." / "program.exe"};
 #ifndef _WIN32  // under Wine two hard links of one file show two file indexes (measured)
     fs::create_hard_link(program, names.emplace_back(folder / "link"));
@@ -170,38 +160,24 @@ TEST_F(Combine, RefusesWithAReasonAndWritesNothing) {
     fs::create_directory(output);
     refused(Args(), ("cannot replace " + output.string() + ": ").c_str());
     fs::remove(output);
-    for (uint32_t size : {ImageSize - 1, ImageSize + 1, 0u}) {
-        WriteFile(image, Bytes(size, 1));
-        refused(Args(), "bytes, not 131072");
-    }
+    WriteFile(image, Bytes(ImageSize + 1, 1));
+    refused(Args(), "bytes, not 131072");
     fs::remove(image);
     refused(Args(), "cannot read");
     WriteFile(image, imageBytes);
-    const Bytes original = programBytes;
-    const struct {
-        std::function<void(Bytes&)> change;
-        const char* why;
-    } programs[] = {{[](Bytes& p) { p[0x4321 + 20] = 1; }, "no unfilled payload block"},
-                    {[](Bytes& p) { p.assign(&p[0x4321], &p[0x4321] + PayloadBlockSize - 1); },
-                     "no unfilled payload block"},
-                    {AppendBlock, "2 unfilled payload blocks, not one"}};
-    for (const auto& c : programs) {
-        Bytes bytes = original;
-        c.change(bytes);
-        WriteFile(program, bytes);
-        refused(Args(), c.why);
-        EXPECT_TRUE(ReadFile(program) == bytes);
-    }
+    programBytes[0x4321 + 20] = 1;  // the block's zeros broken
+    WriteFile(program, programBytes);
+    refused(Args(), "no unfilled payload block");
+    programBytes[0x4321 + 20] = 0;
+    AppendBlock(programBytes);
+    WriteFile(program, programBytes);
+    refused(Args(), "2 unfilled payload blocks, not one");
 }
 
 TEST_F(Combine, HelpAndMalformedCommandLines) {
-    for (const char* help : {"--help", "-h"}) {
-        EXPECT_EQ(Run({help}), 0);
-        EXPECT_EQ(
-            out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0), 0u);
-        EXPECT_NE(out.str().find("MODEL digit (0 to 9)"), std::string::npos);
-        EXPECT_EQ(out.str().substr(out.str().size() - 17), " when it cannot.\n");
-    }
+    EXPECT_EQ(Run({"-h"}), 0);
+    EXPECT_EQ(out.str().rfind("usage: combine-firmware PROGRAM IMAGE VERSION MODEL OUTPUT\n", 0),
+              0u);
     for (const char* line :
          {"", "a b c", "--inspect", "z a", "--inspect a b", "--x a b c d", "a b c d e f"}) {
         std::istringstream words(line);
@@ -234,7 +210,6 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
          FormatText("payload block at 0x%X", static_cast<unsigned>(second)) + filled +
              "0049 (matches)\n"},
         {[&](Bytes& b) { b[second + PayloadImageOffset] = 0; }, 0, at4321 + "0049 (matches)\n"},
-        {[](Bytes&) {}, 1, "holds 2 blocks that could be the payload"},
         {[&](Bytes& b) { b[0x4321 + PayloadImageOffset] = b[second + PayloadImageOffset] = 0; }, 1,
          "holds 2 blocks that could be the payload"},
         {[&](Bytes& b) { b.resize(second + PayloadBlockSize - 1), b[0x4321 + 4] = 1; }, 1,
@@ -248,40 +223,10 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
         EXPECT_NE((c.code ? err : out).str().find(c.text), std::string::npos)
             << out.str() << err.str();
     }
-    EXPECT_EQ(Inspect(Bytes(PayloadBlockSize - 1, 0)), 1);
-    EXPECT_EQ(Run({"--inspect", (folder / "none").string()}), 1);
-    EXPECT_NE(err.str().find("cannot read"), std::string::npos);
     AppendBlock(programBytes);
     WriteFile(program, programBytes);
     EXPECT_EQ(Run({"--inspect", program.string()}), 1);
     EXPECT_NE(err.str().find("holds 2 unfilled payload blocks"), std::string::npos);
-}
-
-// A block looks filled only with every header byte as the tool writes
-// them: one changed byte at a time.
-TEST_F(Combine, InspectAcceptsOnlyHeadersTheToolCouldHaveWritten) {
-    const struct {
-        size_t at;
-        uint8_t byte;
-        bool found;
-    } cases[] = {
-        {0, 0, false},    {1, 0, false},    {3, ' ', true},  {3, '~', true},  {3, 0x1F, false},
-        {3, 0x7F, false}, {8, 'A', true},   {8, 'F', true},  {8, 'a', true},  {8, 'f', true},
-        {8, '/', false},  {8, ':', false},  {8, '@', false}, {8, 'G', false}, {8, '`', false},
-        {8, 'g', false},  {9, 1, false},    {15, 1, false},  {16, '0', true}, {16, '9', true},
-        {16, '/', false}, {16, ':', false}, {17, 1, false},  {31, 1, false},
-    };
-    for (const auto& c : cases) {
-        Bytes bytes = Combined();
-        bytes[0x4321 + c.at] = c.byte;
-        EXPECT_EQ(Inspect(bytes), c.found ? 0 : 1) << c.at << " " << int(c.byte);
-    }
-    // One character is enough for either text (version "1", checksum text "0"),
-    // the rest of each field NUL.
-    Bytes one = Combined();
-    std::fill_n(&one[0x4321 + 1], 3, 0);
-    std::fill_n(&one[0x4321 + 6], 3, 0);
-    EXPECT_EQ(Inspect(one), 0);
 }
 
 }  // namespace

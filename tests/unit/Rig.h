@@ -160,11 +160,8 @@ struct LentCarrier : PassThroughPlatform {
 #ifndef _WIN32
 struct LentNodes : SgIoPlatform {
     SimSgIoCarrier& c;
-    std::vector<std::string>& tried;  // every path opened
-    LentNodes(SimSgIoCarrier& carrier, std::vector<std::string>& t) : c(carrier), tried(t) {}
-    int Open(const char* path, int flags) override {
-        return tried.push_back(path), c.Open(path, flags);
-    }
+    explicit LentNodes(SimSgIoCarrier& carrier) : c(carrier) {}
+    int Open(const char* path, int flags) override { return c.Open(path, flags); }
     void Close(int fd) override { c.Close(fd); }
     int SendSgIo(int fd, sg_io_hdr& h) override { return c.SendSgIo(fd, h); }
     int ReadScsiAddress(int fd, ScsiAddress& a) override { return c.ReadScsiAddress(fd, a); }
@@ -208,7 +205,7 @@ struct Rig {
         }
 #ifndef _WIN32
         if (kind == SgIo)
-            return std::make_unique<SgIoDeviceAccess>(std::make_unique<LentNodes>(nodes, tried));
+            return std::make_unique<SgIoDeviceAccess>(std::make_unique<LentNodes>(nodes));
 #endif
         return std::make_unique<PassThroughDeviceAccess>(std::make_unique<LentCarrier>(carrier));
     }
@@ -234,7 +231,6 @@ struct Rig {
     std::vector<std::unique_ptr<SimulatedDrive>> drives;
 #ifndef _WIN32
     SimSgIoCarrier nodes;
-    std::vector<std::string> tried;
 #endif
     SimulatedDrive* drive = nullptr;
     uint32_t clock = 0;
