@@ -43,6 +43,7 @@ struct Drive {
     std::set<uint32_t> whole;               // chunks read back as the image since a write or loss
     std::map<uint32_t, std::string> flash;  // by chunk: what the last good read returned
     std::set<uint16_t> chips;               // the chip codes its identifications gave
+    uint16_t claimedKb = 0;                 // the flash size its identification gave
     bool backedUp = false;
     uint32_t lastWritten = 1;  // the chunk written last, 1 before any
     int passes = 0;            // over the download, from its first chunk
@@ -105,8 +106,9 @@ struct Answers {
         const bool flash = read && cdb[1] == ReadBufferVendorMode && cdb[9] == 1;
         const bool readBack = read && cdb[1] == ReadBufferDataMode;
         const bool identify = read && cdb[1] == ReadBufferVendorMode && !flash;
-        // Past the largest flash of these chips every read fails (a longer one is only slower).
-        if (flash && at >= 4 * ImageSize) end = End::Fail;
+        // Past the largest flash of these chips a read fails (a longer one is only slower), unless
+        // the drive claims more than a read can address: that read-out must go on to find it.
+        if (flash && at >= 4 * ImageSize && d.claimedKb <= MaxFlashSizeKb) end = End::Fail;
         const bool good = end == End::Good || end == End::Corrupt;
         arrived = good ? asked : asked * how / 32;
         // A failure may be a reset: the download is lost (whether the sense is passed on or not).
@@ -159,6 +161,7 @@ struct Answers {
             !std::memcmp(answer.data(), image + at, asked))
             d.whole.insert(at);
         if (identify && asked >= 4) d.chips.insert(ReadLe16(data + 2));
+        if (identify && arrived >= 12) d.claimedKb = ReadLe16(data + 10);
         if (reset) d.download.assign(ImageSize, 0), d.whole.clear();
         if (flash) good ? void(d.flash[at] = answer) : void(d.flash.erase(at));
         return end;
