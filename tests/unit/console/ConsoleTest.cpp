@@ -32,6 +32,9 @@ TEST(Console, Refusals) {
         {{"--check", "--upgrade"},
          "choose one of --list, --check, --upgrade, --restore, --verify and --save"},
         {{"--list", "--json", "--json"}, "--json given twice"},
+        {{"--save", "x"}, "--save needs --drive"},
+        {{"--list", "--drive", "10000"},
+         "--drive takes a list position (0 to 9999) or a device path: 10000"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Refusal(c.args), c.error) << c.args[0] << " " << c.args.size();
