@@ -198,4 +198,20 @@ TEST(Dialog, CurrentDirectoryOnlyWhenItFits) {
         EXPECT_EQ(IsUsableCurrentDirectory(result, 256), result != 0 && result < 256) << result;
 }
 
+// The icon in the middle of its frame (rounded as the window does); the window in the middle of the
+// work area, or at its top left corner where it is larger.
+TEST(Dialog, IconAndWindowAreCentred) {
+    const IconPosition icon = CentredIconPosition(100, 60, 32, 32),
+                       small = CentredIconPosition(29, 0, 32, 16);
+    EXPECT_EQ(FormatText("%d %d %d %d", icon.x, icon.y, small.x, small.y), "34 14 -1 -7");
+    const struct {
+        int left, top, right, bottom;
+        const char* at;
+    } windows[] = {{-1280, 0, 0, 1024, "-827 444"}, {10, 20, 300, 100, "10 20"}};
+    for (const auto& c : windows) {
+        const WindowPosition at = CentredWindowPosition(c.left, c.top, c.right, c.bottom, 374, 135);
+        EXPECT_EQ(FormatText("%d %d", at.x, at.y), c.at);
+    }
+}
+
 }  // namespace
