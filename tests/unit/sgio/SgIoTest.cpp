@@ -79,19 +79,22 @@ TEST(SgIo, ListsEachDriveOnceAndPrefersItsCdNode) {
 
 TEST(SgIo, AnOpenThatFailsSaysWhyAndSendsNothing) {
     const struct {
+        SimNodeOptions options;
         SgIoNode node;
         uint8_t adapter;
         SgIoOpenError reason;
         int error;
     } cases[] = {
-        {{SgIoNodeKind::Cd, 5}, 1, SgIoOpenError::NoSuchNode, ENOENT},
-        {{SgIoNodeKind::None, 1}, 1, SgIoOpenError::NoSuchNode, ENODEV},
-        {{SgIoNodeKind::Cd, 1}, 2, SgIoOpenError::NotSameDrive, 0},  // renumbered
-        {{SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::None, 0},
+        {{true, false}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::Busy, EBUSY},  // mounted
+        {{false, true}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::NoPermission, EACCES},
+        {{}, {SgIoNodeKind::Cd, 5}, 1, SgIoOpenError::NoSuchNode, ENOENT},
+        {{}, {SgIoNodeKind::None, 1}, 1, SgIoOpenError::NoSuchNode, ENODEV},
+        {{}, {SgIoNodeKind::Cd, 1}, 2, SgIoOpenError::NotSameDrive, 0},  // renumbered
+        {{}, {SgIoNodeKind::Cd, 1}, 1, SgIoOpenError::None, 0},
     };
     for (const auto& c : cases) {
         Rig rig(Rig::SgIo);
-        rig.nodes.AddNode("/dev/sr1", *rig.drive, 1, 0);
+        rig.nodes.AddNode("/dev/sr1", *rig.drive, 1, 0, c.options);
         auto& access = static_cast<SgIoDeviceAccess&>(*rig.access);
         DeviceRecord record = ZeroDeviceRecord();
         record.AdapterId = c.adapter;
