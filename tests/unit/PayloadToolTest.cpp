@@ -229,4 +229,31 @@ TEST_F(Combine, InspectTellsTheBlockItFinds) {
     EXPECT_NE(err.str().find("holds 2 unfilled payload blocks"), std::string::npos);
 }
 
+// A block looks filled only with every header byte as the tool writes
+// them: one changed byte at a time.
+TEST_F(Combine, InspectAcceptsOnlyHeadersTheToolCouldHaveWritten) {
+    const struct {
+        size_t at;
+        uint8_t byte;
+        bool found;
+    } cases[] = {
+        {0, 0, false},    {1, 0, false},    {3, ' ', true},  {3, '~', true},  {3, 0x1F, false},
+        {3, 0x7F, false}, {8, 'A', true},   {8, 'F', true},  {8, 'a', true},  {8, 'f', true},
+        {8, '/', false},  {8, ':', false},  {8, '@', false}, {8, 'G', false}, {8, '`', false},
+        {8, 'g', false},  {9, 1, false},    {15, 1, false},  {16, '0', true}, {16, '9', true},
+        {16, '/', false}, {16, ':', false}, {17, 1, false},  {31, 1, false},
+    };
+    for (const auto& c : cases) {
+        Bytes bytes = Combined();
+        bytes[0x4321 + c.at] = c.byte;
+        EXPECT_EQ(Inspect(bytes), c.found ? 0 : 1) << c.at << " " << int(c.byte);
+    }
+    // One character is enough for either text (version "1", checksum text "0"),
+    // the rest of each field NUL.
+    Bytes one = Combined();
+    std::fill_n(&one[0x4321 + 1], 3, 0);
+    std::fill_n(&one[0x4321 + 6], 3, 0);
+    EXPECT_EQ(Inspect(one), 0);
+}
+
 }  // namespace
