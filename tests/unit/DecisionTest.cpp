@@ -192,8 +192,20 @@ TEST(Dialog, UpgradeAndSaveActOnTheSelectedLinesRecord) {
     EXPECT_EQ(feedback.status, std::vector<std::string>(2, "No device selected!!"));
 }
 
-// The length GetCurrentDirectoryA returns names a whole path only below the buffer's size.
-TEST(Dialog, CurrentDirectoryOnlyWhenItFits) {
+// A firmware file is one whose last extension is "bin" in any case; the length GetCurrentDirectoryA
+// returns names a whole path only below the buffer's size.
+TEST(Dialog, FirmwareFilesAndCurrentDirectory) {
+    const struct {
+        const char* name;
+        const char* extension;
+        bool firmware;
+    } cases[] = {{"D.BIN", "BIN", true},  {"x.bin.txt", "txt", false}, {"x.txt.Bin", "Bin", true},
+                 {"bin", "", false},      {"x.bins", "bins", false},   {".bin", "bin", true},
+                 {"x.ain", "ain", false}, {"x.biZ", "biZ", false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileExtensionOf(c.name), c.extension) << c.name;
+        EXPECT_EQ(IsFirmwareFileName(c.name), c.firmware) << c.name;
+    }
     for (unsigned long result : {0ul, 3ul, 255ul, 256ul, 300ul})
         EXPECT_EQ(IsUsableCurrentDirectory(result, 256), result != 0 && result < 256) << result;
 }

@@ -95,6 +95,8 @@ TEST(Record, RefusedForms) {
         {"revision=5.0V\n", "revision=5.0V\nrevision=5.0V\n", "line 4: revision given twice"},
         {"date=", "color=blue\ndate=", "line 8: unknown key \"color\""},
         {"\\x1b", "\\q1b", "line 1: vendor: bad escape \"\\q1b\""},
+        {"\\x1b", "\\x1g", "line 1: vendor: bad escape \"\\x1g\""},
+        {"=2024", "=\t2024", "line 8: date: byte 0x09 not written as \\x09"},
         {"\\x20\nproduct", " \nproduct", "line 1: vendor: ends in a blank"},
         {"\\x20\nproduct", "\\x20\\x20\nproduct", "line 1: vendor: 9 bytes, a drive reports 8"},
         {"5.0V", "5.0", "line 3: revision: 3 bytes, a drive reports 4"},
