@@ -78,9 +78,14 @@ TEST(Unattended, BackupFileNamesFromTheInquiryTexts) {
 }
 
 // Every exit code, each of the Windows program's explained on a line of the
-// usage (it never asks to confirm); the texts of the log and addresses.
-TEST(Unattended, ExitCodesLogTextAndAddresses) {
+// usage (it never asks to confirm), as every switch is; the texts of the log
+// and addresses.
+TEST(Unattended, ExitCodesSwitchesLogTextAndAddresses) {
     const std::string usage = std::string("\r\n") + UsageText + "\r\n";
+    for (const char* name :
+         {"S", "LIST", "CHECK", "DRIVE=N", "LOG=FILE", "BACKUP=DIR", "REBOOT", "FORCE", "REINSTALL",
+          "IGNOREPOWER", "VERIFY", "RESTORE=FILE", "?, /HELP"})
+        EXPECT_NE(usage.find(std::string("\r\n/") + name + "\t"), std::string::npos) << name;
     std::string codes;
     for (int outcome = 0; outcome <= static_cast<int>(RunOutcome::BadRestoreFile); ++outcome) {
         const int code = WindowsExitCode(static_cast<RunOutcome>(outcome));
@@ -117,7 +122,8 @@ struct World : ProgramStartPlatform,
                PowerProbe,
                SourceFiles,
                RunObserver,
-               SaveTarget {
+               SaveTarget,
+               SignalHold {
     struct Sink : LogSink {
         std::vector<std::string>& lines;
         explicit Sink(std::vector<std::string>& l) : lines(l) {}
@@ -233,11 +239,18 @@ struct World : ProgramStartPlatform,
         RunSeams seams{*this,           log,    *this,         this, this, 2,   5, nullptr,
                        WindowsExitCode, "1.58", &rig.feedback, this, this, this};
         seams.files = this;
+        seams.signals = this;
         return seams;
+    }
+    void Hold() override { lines.push_back("signals held"); }
+    int polls = 0;
+    std::string Arrived() override {
+        return arranged == "signal" && ++polls == 12 ? "SIGTERM arrived" : "";
     }
     Result Read(const std::string& path, size_t limit, std::string& data,
                 std::string& why) override {
         if (!sources.count(path)) return why = "missing", Result::Missing;
+        if (sources[path] == "unreadable") return why = "unreadable", Result::Failed;
         data = sources[path].substr(0, limit + 1);
         return Result::Read;
     }
@@ -325,7 +338,7 @@ struct World : ProgramStartPlatform,
             std::copy_n("INSERT_FIRMWARE", 15, block.begin());
         if (what == "damaged") block[PayloadImageOffset + 77] ^= 0x40;
         if (what == "version 1.58") block = PayloadBlock('4', "1.58");
-        if (what == "old record") files["f.txt"] = {1};
+        if (what.find("old ") == 0) files[what == "old file" ? "f.bin" : "f.txt"] = {1};
     }
     // A backup C:\b\fw.bin (all 'Z') of a DVD-ROM 16X 4.9V with its record,
     // and what else the words ask for.
@@ -341,6 +354,7 @@ struct World : ProgramStartPlatform,
         if (what == "backup short") image.pop_back();
         if (what == "backup without record") sources.erase("C:\\b\\fw.txt");
         if (what == "backup, bad record") record += "x=1";
+        if (what == "backup, unreadable record") record = "unreadable";
     }
 };
 
@@ -394,6 +408,9 @@ TEST(Unattended, Runs) {
         {"4", "x /S /BACKUP=C:\\b", "leftover", 3010, "1",
          "observer: Backup folder: C:\\backup\\unfinished-backup-1.tmp is not a backup|Platform:|"
          "flushed unfinished-backup-2.tmp|named DVD-ROM_16X_5.0V.bin"},
+        {"4", "x /S /BACKUP=C:\\b", "signal", 3010, "1",
+         "signals held|folder: flushed|status: Upgrade Firmware...|observer: Drive 0: SIGTERM "
+         "arrived|status: Upgrade Firmware Successful!!"},
         {"4", "x /S /BACKUP=C:\\b", "all taken", 1603, "0",
          "backup: cannot create C:\\backup\\DVD-ROM_16X_5.0V-100.bin|not written: no backup"},
         {"4", "x /S /BACKUP=C:\\b", "short write", 1603, "0",
@@ -458,6 +475,8 @@ TEST(Unattended, Runs) {
          "(forced): no record|up to date cannot be judged: no record|Drive 0: upgraded"},
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, bad record", 13, "0",
          "Restore: the record C:\\b\\fw.txt is malformed: line 11: unknown key \"x\""},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup, unreadable record", 13, "0",
+         "Restore: cannot read the record C:\\b\\fw.txt: unreadable"},
         // Verify: each drive's flash read and held against the image.
         {"4x", "x /VERIFY", "holds the image", 0, "00",
          "Drive 1: model guard refuses|Drive 0: the flash equals the image|Result: every drive "
@@ -475,6 +494,9 @@ TEST(Unattended, Runs) {
         // its record beside it, removed when the file then fails (what they
         // hold: the drive_answers fuzz target; a file there: the console's).
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "", 0, "0", "model guard not needed to read"},
+        {"x", "x /LIST /DRIVE=0 /SAVE=f.bin /OVERWRITE", "old file", 0, "0",
+         "Drive 0: answered yes: "},
+        {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "old file", 1603, "0", "Save: File f.bin Exist"},
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "old record", 1603, "0",
          "Save: File f.txt Exist, User cancel ..."},
         {"x", "x /LIST /DRIVE=0 /SAVE=f.bin", "save fails", 1603, "0", "Cant write the file"},
