@@ -355,6 +355,7 @@ struct World : ProgramStartPlatform,
         if (what == "backup without record") sources.erase("C:\\b\\fw.txt");
         if (what == "backup, bad record") record += "x=1";
         if (what == "backup, unreadable record") record = "unreadable";
+        if (what == "backup of 8X") record.replace(record.find("16X"), 3, "8X ");
     }
 };
 
@@ -380,7 +381,9 @@ TEST(Unattended, Runs) {
         // written or restarted.
         {"u", "x /S /BACKUP=C:\\b /REBOOT", "", 0, "0",
          "observer: Drive 0: up to date: the drive's firmware \"5.1V\" is this firmware \"5.1V\"; "
-         "not written|observer: to write []|!backup|!status:|!Restart:|!power status|Result: up to "
+         "not written|observer: to write []|!backup|!status:|!Restart:|!power status|Every drive "
+         "this "
+         "firmware is for carries it already|Result: up to "
          "date, nothing written, exit code 0"},
         {"u", "x /S /REINSTALL /IGNOREPOWER /BACKUP=C:\\b", "battery", 3010, "1",
          "observer: to write [0]|power status: not asked|observer: drive 0 backed up to "
@@ -465,6 +468,8 @@ TEST(Unattended, Runs) {
          "Drive 0: model guard refuses: the drive is \"SIMDRIVE16X             \" with chip code "
          "0x3120, the backup is of \"DVD-ROM 16X             \" with chip code 0x3120|Drive 1: "
          "upgraded"},
+        {"4", "x /S /RESTORE=C:\\b\\fw.bin", "backup of 8X", 2, "0",
+         "the backup is of \"DVD-ROM 8X              \" with chip code 0x3120"},
         {"4", "x /S /RESTORE=C:\\b\\fw.bin /FORCE", "backup damaged", 13, "0",
          "observer: Restore: C:\\b\\fw.bin is damaged: its SHA-256 is |, its record's |!Platform:|"
          "Result: backup file refused, nothing sent, exit code 13"},
